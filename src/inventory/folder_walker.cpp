@@ -1,0 +1,80 @@
+#include "inventory/folder_walker.h"
+
+#include <algorithm>
+
+namespace fts {
+namespace {
+
+class Walker {
+ public:
+  Walker(Platform& platform, const WalkCallback& callback, const WalkOptions& options)
+      : platform_(platform), callback_(callback), options_(options) {}
+
+  // `path` holds the folder's walk root (ending in the separator) on entry
+  // and is restored to it on return.
+  void Walk(std::string& path, std::int32_t level, DirectoryListing* parent,
+            std::string_view nameInParent) {
+    std::string error;
+    auto listing = platform_.OpenDirectory(path, parent, nameInParent, options_.links, error);
+    if (!listing) {
+      ReportListFailure(path, level, error);
+      return;
+    }
+    const FileIdentity identity = listing->Identity();
+    if (std::find(openPath_.begin(), openPath_.end(), identity) != openPath_.end()) return;
+    openPath_.push_back(identity);
+    struct PopOnExit {
+      std::vector<FileIdentity>& stack;
+      ~PopOnExit() { stack.pop_back(); }
+    } popOnExit{openPath_};
+
+    const std::size_t rootLength = path.size();
+    std::string name;
+    DirEntryInfo info;
+    while (listing->Next(name, info)) {
+      if (name == "." || name == "..") continue;
+      if (!info.isDirectory && IsExcluded(info)) continue;
+      path.resize(rootLength);
+      path += name;
+      bool descend = true;
+      const WalkEntry entry{path, !info.isDirectory, level, info};
+      const bool endListing = callback_(entry, descend);
+      if (endListing) break;
+      if (info.isDirectory && descend) {
+        path += kPathSeparator;
+        Walk(path, level + 1, listing.get(), name);
+      }
+    }
+    path.resize(rootLength);
+  }
+
+ private:
+  bool IsExcluded(const DirEntryInfo& info) const {
+    if (!info.timeValid || info.isSymlink) return false;
+    return std::find(options_.excluded.begin(), options_.excluded.end(), info.identity) !=
+           options_.excluded.end();
+  }
+
+  void ReportListFailure(const std::string& path, std::int32_t level, const std::string& error) {
+    if (!options_.onListFailure) return;
+    std::string folder = path;
+    if (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
+    options_.onListFailure(folder, level, error);
+  }
+
+  Platform& platform_;
+  const WalkCallback& callback_;
+  const WalkOptions& options_;
+  std::vector<FileIdentity> openPath_;
+};
+
+}  // namespace
+
+void WalkFolder(Platform& platform, const std::string& folder, std::int32_t level,
+                const WalkCallback& callback, const WalkOptions& options) {
+  std::string walkRoot = folder;
+  if (walkRoot.empty() || walkRoot.back() != kPathSeparator) walkRoot += kPathSeparator;
+  Walker(platform, callback, options).Walk(walkRoot, level, nullptr, {});
+}
+
+}  // namespace fts

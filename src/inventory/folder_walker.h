@@ -1,0 +1,45 @@
+// Visits every entry of a folder tree, depth first and in the system's
+// enumeration order, reporting each to a callback.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fts {
+
+struct WalkEntry {
+  std::string_view fullPath;  // the walk root followed by the names below it
+  bool isFile;                // false for a directory, true for every other entry
+  std::int32_t level;         // the level of the listing that found the entry
+  const DirEntryInfo& info;
+};
+
+// Returns true to end the listing of the directory that holds the entry.
+// For a directory, `descend` comes in true; set it false to skip the
+// directory's contents.
+using WalkCallback = std::function<bool(const WalkEntry& entry, bool& descend)>;
+
+// Told of every folder that could not be listed: its path as the walk named
+// it, its level, and the system's error text.
+using ListFailureCallback =
+    std::function<void(const std::string& folder, std::int32_t level, const std::string& error)>;
+
+struct WalkOptions {
+  LinkPolicy links = LinkPolicy::kFollow;
+  // Entries that are never reported (the run's own inventory files).
+  std::vector<FileIdentity> excluded;
+  ListFailureCallback onListFailure;
+};
+
+// Walks `folder`, reporting the entries directly inside it at `level`. A
+// directory already open on the current walk path (reached again through a
+// link) is reported but not entered, so a walk never loops.
+void WalkFolder(Platform& platform, const std::string& folder, std::int32_t level,
+                const WalkCallback& callback, const WalkOptions& options = {});
+
+}  // namespace fts

@@ -1,0 +1,163 @@
+#include "inventory/inventory_writer.h"
+
+#include <algorithm>
+
+#include "inventory/time_stamp.h"
+#include "platform/interrupt_cleanup.h"
+#include "run/run_errors.h"
+#include "text/record_escape.h"
+
+namespace fts {
+namespace {
+
+constexpr std::size_t kWriteBufferSize = 1 << 20;
+
+// Collects records and hands them to the system a large block at a time.
+class BufferedInventoryFile {
+ public:
+  BufferedInventoryFile(File& file, std::string name) : file_(file), name_(std::move(name)) {
+    buffer_.reserve(kWriteBufferSize + 4096);
+  }
+
+  std::string& Buffer() { return buffer_; }
+
+  void FlushIfFull() {
+    if (buffer_.size() >= kWriteBufferSize) Flush();
+  }
+
+  void Flush() {
+    if (buffer_.empty()) return;
+    Status status = file_.Append(buffer_.data(), buffer_.size());
+    if (!status) throw InventoryIoError("cannot write " + name_ + ": " + status.message);
+    buffer_.clear();
+  }
+
+  void Close() {
+    Flush();
+    Status status = file_.Close();
+    if (!status) throw InventoryIoError("cannot close " + name_ + ": " + status.message);
+  }
+
+ private:
+  File& file_;
+  std::string name_;
+  std::string buffer_;
+};
+
+std::string InventoryName(std::string_view folder, std::string_view base, int number) {
+  std::string name(folder);
+  name += base;
+  if (number > 1) name += std::to_string(number);
+  name += ".txt";
+  return name;
+}
+
+CleanupSlot SlotOf(Side side) {
+  return side == Side::kSource ? CleanupSlot::kSourceInventory
+                               : CleanupSlot::kDestinationInventory;
+}
+
+}  // namespace
+
+std::optional<ClaimedInventory> ChooseInventoryName(Platform& platform, std::string_view base) {
+  std::string folder = platform.ExecutableFolder();
+  bool inTemporaryFolder = false;
+  for (int number = 1; number <= kMaxParallelRuns; ++number) {
+    const std::string name = InventoryName(folder, base, number);
+    CreateResult result = platform.CreateNewFile(name);
+    switch (result.outcome) {
+      case CreateOutcome::kCreated:
+        return ClaimedInventory{name, std::move(result.file)};
+      case CreateOutcome::kNameTaken:
+        continue;
+      case CreateOutcome::kNotWritable:
+        if (!inTemporaryFolder) {
+          folder = platform.TemporaryFolder();
+          inTemporaryFolder = true;
+          number = 0;  // the same names, from the first, in the other folder
+          continue;
+        }
+        [[fallthrough]];
+      case CreateOutcome::kFailed:
+        throw InventoryIoError("cannot create " + name + ": " + result.message);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string StripTrailingBackslash(std::string_view text) {
+  if (!text.empty() && text.back() == kPathSeparator) text.remove_suffix(1);
+  return std::string(text);
+}
+
+void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
+                           std::string_view root, std::string_view timeStamp) {
+  const std::string_view relPath = fullPath.substr(std::min(root.size(), fullPath.size()));
+  out += isFile ? "File" : "Directory";
+  out += kFieldDelimiter;
+  AppendEscapedRecordPath(out, fullPath);
+  out += kFieldDelimiter;
+  AppendEscapedRecordPath(out, relPath);
+  out += kFieldDelimiter;
+  out += std::to_string(std::count(relPath.begin(), relPath.end(), kPathSeparator));
+  out += kFieldDelimiter;
+  out += timeStamp;
+  out += kFieldDelimiter;
+  out += '1';
+}
+
+bool WriteInventory(RunContext& run, Side side) {
+  RunState& state = run.state;
+  const std::string_view base =
+      side == Side::kSource ? kSourceInventoryBase : kDestinationInventoryBase;
+
+  std::optional<ClaimedInventory> claimed;
+  {
+    InterruptHoldOff holdOff;
+    claimed = ChooseInventoryName(run.platform, base);
+    if (claimed) SetInterruptCleanupPath(SlotOf(side), claimed->fileName);
+  }
+  if (!claimed) {
+    run.log.WriteLog("Parallel Process Limit Over!(MAX:" + std::to_string(kMaxParallelRuns) +
+                     ")");
+    return false;
+  }
+  Inventory& inventory = state.InventoryOf(side);
+  inventory.fileName = claimed->fileName;
+  inventory.identity = claimed->file->Identity();
+
+  BufferedInventoryFile out(*claimed->file, inventory.fileName);
+  const std::vector<std::string>& roots = state.RootsOf(side);
+  for (const std::string& root : roots) {
+    WalkOptions options;
+    options.links = side == Side::kSource ? LinkPolicy::kFollow : LinkPolicy::kDoNotFollow;
+    // The run's own inventories may lie inside either tree; they are not
+    // part of it.
+    for (const Inventory* own : {&state.source, &state.destination}) {
+      if (!own->fileName.empty()) options.excluded.push_back(own->identity);
+    }
+    options.onListFailure = [&](const std::string& folder, std::int32_t level,
+                                const std::string& error) {
+      const std::string relPath = level == 0 ? std::string() : folder.substr(root.size());
+      run.log.WriteLog("Cannot List Folder : " + root + relPath + " : " + error);
+      state.listingFailed = true;
+      if (side == Side::kSource) state.unlistedSourceFolders.push_back(relPath);
+    };
+
+    // WriteFromRecord and WriteToRecord: one record per entry, every
+    // directory entered, no listing ended early.
+    const WalkCallback writeRecord = [&](const WalkEntry& entry, bool& descend) {
+      FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root,
+                            entry.isFile ? TimeStampOf(run.platform, entry.info, side) : "");
+      out.Buffer() += "\r\n";
+      out.FlushIfFull();
+      if (!entry.isFile) descend = true;
+      return false;
+    };
+    WalkFolder(run.platform, StripTrailingBackslash(root), 0, writeRecord, options);
+  }
+  out.Close();
+  return true;
+}
+
+}  // namespace fts

@@ -1,0 +1,203 @@
+// The one door to the operating system. Everything the run does to disks, the
+// console and the clock goes through a Platform, so that tests can stand a
+// fault-injecting version in front of the real one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace fts {
+
+// The separator of path names and the end of a console line on this system.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr std::string_view kConsoleLineEnd = "\r\n";
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr std::string_view kConsoleLineEnd = "\n";
+#endif
+
+// The outcome of a system call that may fail; `message` is the system's
+// own error text (for example "Permission denied").
+struct Status {
+  bool ok = true;
+  std::string message;
+
+  static Status Ok() { return {}; }
+  static Status Error(std::string text) { return {false, std::move(text)}; }
+  explicit operator bool() const { return ok; }
+};
+
+// Last-write time in UTC.
+struct FileTime {
+  std::int64_t seconds = 0;
+  std::int32_t nanoseconds = 0;
+};
+
+struct LocalDateTime {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// Which file an entry is, independent of the name it was reached by.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// Whether a listing reports a link by what it points to (source side) or as
+// the link itself (destination side).
+enum class LinkPolicy { kFollow, kDoNotFollow };
+
+struct DirEntryInfo {
+  bool isDirectory = false;   // entered by the walk (a followed link to a folder counts)
+  bool isSymlink = false;     // a link reported as itself (only with kDoNotFollow)
+  bool timeValid = false;     // lastWrite could be read
+  FileTime lastWrite;
+  FileIdentity identity;      // valid when timeValid or isDirectory
+};
+
+// One open enumeration of a directory.
+class DirectoryListing {
+ public:
+  virtual ~DirectoryListing() = default;
+  // Delivers the next entry, "." and ".." included, in the system's order.
+  // Returns false at the end or when the next entry cannot be fetched.
+  virtual bool Next(std::string& name, DirEntryInfo& info) = 0;
+  // The directory this listing enumerates.
+  virtual FileIdentity Identity() const = 0;
+};
+
+// An open file. Reads and one-byte writes are positioned; Append writes at
+// the end of what was written so far.
+class File {
+ public:
+  virtual ~File() = default;
+  virtual Status ReadAt(std::int64_t offset, char* buffer, std::size_t size,
+                        std::size_t& bytesRead) = 0;
+  virtual Status Append(const char* data, std::size_t size) = 0;
+  virtual Status WriteAt(std::int64_t offset, const char* data, std::size_t size) = 0;
+  virtual Status Close() = 0;
+  virtual FileIdentity Identity() const = 0;
+};
+
+enum class CreateOutcome {
+  kCreated,      // the file is new and ours
+  kNameTaken,    // an entry of any kind already stands under the name
+  kNotWritable,  // the folder does not let us create files
+  kFailed,       // any other failure
+};
+
+struct CreateResult {
+  CreateOutcome outcome = CreateOutcome::kFailed;
+  std::unique_ptr<File> file;  // set when kCreated
+  std::string message;         // the system's error text otherwise
+};
+
+enum class OpenMode { kRead, kWriteExisting };
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Directory enumeration. `parent` (with `nameInParent`) lets an
+  // implementation open a subfolder relative to its open parent; `path` is
+  // always the full name. Returns null with the system's error text when the
+  // folder cannot be listed.
+  virtual std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path,
+                                                          DirectoryListing* parent,
+                                                          std::string_view nameInParent,
+                                                          LinkPolicy policy,
+                                                          std::string& error) = 0;
+
+  // True for an existing directory; a link to a directory counts.
+  virtual bool IsDirectory(const std::string& path) = 0;
+  // True when an entry that is not a directory stands under the name.
+  virtual bool FileExists(const std::string& path) = 0;
+  // The real location of a folder, links resolved; nullopt when unknown.
+  virtual std::optional<std::string> RealPath(const std::string& path) = 0;
+  // The folder of the running executable and the user's temporary folder,
+  // each ending in the separator.
+  virtual std::string ExecutableFolder() = 0;
+  virtual std::string TemporaryFolder() = 0;
+
+  // Creates a file only if no entry stands under the name.
+  virtual CreateResult CreateNewFile(const std::string& path) = 0;
+  virtual std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
+                                         std::string& error) = 0;
+
+  // The mirror's actions and the removal of the run's own files.
+  virtual Status DeleteFile(const std::string& path) = 0;
+  virtual Status RemoveDirectory(const std::string& path) = 0;
+  virtual Status MakeDirectory(const std::string& path) = 0;
+  // Copies contents, permission bits and last-write time, replacing what
+  // stands under `to` without ever writing through a link or leaving a
+  // partial file under that name.
+  virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
+
+  virtual LocalDateTime Now() = 0;
+  virtual bool ToLocalTime(const FileTime& time, LocalDateTime& local) = 0;
+
+  virtual void WriteStdout(std::string_view text) = 0;
+  virtual void WriteStderr(std::string_view text) = 0;
+};
+
+// The implementation for the system the program was built for.
+std::unique_ptr<Platform> MakeSystemPlatform();
+
+// Passes every call on to another platform; tests derive from it and
+// override the calls they want to fail or record.
+class ForwardingPlatform : public Platform {
+ public:
+  explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
+
+  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path,
+                                                  DirectoryListing* parent,
+                                                  std::string_view nameInParent,
+                                                  LinkPolicy policy,
+                                                  std::string& error) override {
+    return inner_.OpenDirectory(path, parent, nameInParent, policy, error);
+  }
+  bool IsDirectory(const std::string& path) override { return inner_.IsDirectory(path); }
+  bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
+  std::optional<std::string> RealPath(const std::string& path) override {
+    return inner_.RealPath(path);
+  }
+  std::string ExecutableFolder() override { return inner_.ExecutableFolder(); }
+  std::string TemporaryFolder() override { return inner_.TemporaryFolder(); }
+  CreateResult CreateNewFile(const std::string& path) override {
+    return inner_.CreateNewFile(path);
+  }
+  std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
+                                 std::string& error) override {
+    return inner_.OpenFile(path, mode, error);
+  }
+  Status DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
+  Status RemoveDirectory(const std::string& path) override {
+    return inner_.RemoveDirectory(path);
+  }
+  Status MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
+  Status CopyFile(const std::string& from, const std::string& to) override {
+    return inner_.CopyFile(from, to);
+  }
+  LocalDateTime Now() override { return inner_.Now(); }
+  bool ToLocalTime(const FileTime& time, LocalDateTime& local) override {
+    return inner_.ToLocalTime(time, local);
+  }
+  void WriteStdout(std::string_view text) override { inner_.WriteStdout(text); }
+  void WriteStderr(std::string_view text) override { inner_.WriteStderr(text); }
+
+ protected:
+  Platform& inner_;
+};
+
+}  // namespace fts

@@ -1,0 +1,30 @@
+// The run's report: one time-stamped line per event on standard output,
+// written as it happens so that a watcher sees the run's progress live.
+#pragma once
+
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace fts {
+
+// "YYYY/MM/DD HH:MM:SS".
+std::string FormatLogStamp(const LocalDateTime& now);
+
+class ConsoleLog {
+ public:
+  explicit ConsoleLog(Platform& platform) : platform_(platform) {}
+
+  void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
+
+  // The stamp, in a dry run " [--dry-run]", then a blank and the message.
+  void WriteLog(std::string_view message);
+  // A line without stamp: the usage text and the command-line rejection.
+  void WritePlain(std::string_view line);
+
+ private:
+  Platform& platform_;
+  bool dryRun_ = false;
+};
+
+}  // namespace fts

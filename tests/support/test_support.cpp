@@ -1,0 +1,148 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace fts::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "fts-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  // Undo permission changes made by tests so that everything can go.
+  for (auto it = fs::recursive_directory_iterator(
+           path_, fs::directory_options::skip_permission_denied, ignored);
+       it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+  }
+  fs::remove_all(path_, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("cannot write " + path);
+  out << contents;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void MakeDirs(const std::string& path) { fs::create_directories(path); }
+
+void SetMtime(const std::string& path, long long seconds, long nanoseconds) {
+  const struct timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
+                                    {static_cast<time_t>(seconds), nanoseconds}};
+  if (utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw std::runtime_error("cannot set time of " + path);
+  }
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListTree(const std::string& root) {
+  std::vector<std::string> entries;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    std::string relative = fs::relative(it->path(), root).string();
+    if (it->is_directory() && !it->is_symlink()) relative += "/";
+    entries.push_back(relative);
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+std::string BinaryPath() { return FTS_BINARY; }
+
+ProcessResult RunBinary(const std::vector<std::string>& arguments, const std::string& inFolder) {
+  std::string binary = BinaryPath();
+  if (!inFolder.empty()) {
+    const std::string copy = inFolder + "/FernwickTreeSyncer";
+    if (!Exists(copy)) fs::copy_file(binary, copy);
+    binary = copy;
+  }
+  std::vector<char*> argv;
+  argv.push_back(binary.data());
+  std::vector<std::string> args = arguments;
+  for (auto& argument : args) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+  posix_spawn_file_actions_addclose(&actions, outPipe[0]);
+  posix_spawn_file_actions_addclose(&actions, errPipe[0]);
+  pid_t pid;
+  const int spawned = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (spawned != 0) throw std::runtime_error("cannot start " + binary);
+
+  ProcessResult result;
+  // Logs in the tests are small, well within a pipe's buffer for stderr.
+  result.out = ReadAll(outPipe[0]);
+  result.err = ReadAll(errPipe[0]);
+  close(outPipe[0]);
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+std::vector<std::string> WithoutStamps(const std::string& out) {
+  static const std::regex stamp(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} )");
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(std::regex_replace(line, stamp, ""));
+  return lines;
+}
+
+}  // namespace fts::test

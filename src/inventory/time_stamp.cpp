@@ -23,7 +23,9 @@ std::string TimeStampOf(Platform& platform, const DirEntryInfo& info, Side side)
   }
   LocalDateTime local;
   if (!platform.ToLocalTime(info.lastWrite, local)) {
-    return "@" + std::to_string(info.lastWrite.seconds);
+    std::string text = "@";
+    text += std::to_string(info.lastWrite.seconds);
+    return text;
   }
   const bool dosRange = local.year >= 1980 && local.year <= 2107;
   return FormatTimeStamp(local, dosRange);

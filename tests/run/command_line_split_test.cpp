@@ -16,14 +16,16 @@ Args SingleByte(std::string_view line) {
 
 // Lead bytes as in a double-byte code page of the 0x81-0x9F, 0xE0-0xFC kind.
 Args DoubleByte(std::string_view line) {
-  return SplitCommandLine(line, [](unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-  });
+  return SplitCommandLine(
+      line, [](unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); });
 }
 
 TEST(SplitCommandLineTest, BlanksAndControlCharactersSeparate) {
   EXPECT_EQ(SingleByte("prog -n  src\tdst"), (Args{"prog", "-n", "src", "dst"}));
-  EXPECT_EQ(SingleByte("  prog\x01" "a\x1f" "b\r\n"), (Args{"prog", "a", "b"}));
+  EXPECT_EQ(SingleByte("  prog\x01"
+                       "a\x1f"
+                       "b\r\n"),
+            (Args{"prog", "a", "b"}));
   EXPECT_EQ(SingleByte(""), Args{});
   EXPECT_EQ(SingleByte(" \t "), Args{});
 }
@@ -35,7 +37,8 @@ TEST(SplitCommandLineTest, QuotedStretchKeepsBlanksAndDropsTheQuotes) {
 }
 
 TEST(SplitCommandLineTest, BackslashIsAnOrdinaryCharacter) {
-  EXPECT_EQ(SingleByte(R"(prog "C:\My Dir\" D:\dst\)"), (Args{"prog", R"(C:\My Dir\)", R"(D:\dst\)"}));
+  EXPECT_EQ(SingleByte(R"(prog "C:\My Dir\" D:\dst\)"),
+            (Args{"prog", R"(C:\My Dir\)", R"(D:\dst\)"}));
   EXPECT_EQ(SingleByte(R"(prog a\"b c\")"), (Args{"prog", R"(a\b c\)"}));
 }
 
@@ -48,9 +51,16 @@ TEST(SplitCommandLineTest, SecondByteOfADoubleByteCharacterBelongsToIt) {
   // 0x5C (backslash) and 0x22 (double quote) as second bytes.
   EXPECT_EQ(DoubleByte("prog \"C:\\\x95\x5C\" x"), (Args{"prog", "C:\\\x95\x5C", "x"}));
   EXPECT_EQ(DoubleByte("prog \"a\x83\x22 b\" c"), (Args{"prog", "a\x83\x22 b", "c"}));
-  EXPECT_EQ(DoubleByte("prog a\x83\x20" "b c"), (Args{"prog", "a\x83\x20" "b", "c"}));
+  EXPECT_EQ(DoubleByte("prog a\x83\x20"
+                       "b c"),
+            (Args{"prog",
+                  "a\x83\x20"
+                  "b",
+                  "c"}));
   // The same bytes read one by one.
-  EXPECT_EQ(SingleByte("prog a\x83\x20" "b c"), (Args{"prog", "a\x83", "b", "c"}));
+  EXPECT_EQ(SingleByte("prog a\x83\x20"
+                       "b c"),
+            (Args{"prog", "a\x83", "b", "c"}));
   // A lead byte that ends the line stands alone.
   EXPECT_EQ(DoubleByte("prog a\x83"), (Args{"prog", "a\x83"}));
 }

@@ -133,7 +133,8 @@ TEST_F(ParseCommandLineTest, SwitchBeforeTheFoldersSetsDryRun) {
 }
 
 TEST_F(ParseCommandLineTest, NoSwitchBeforeTheFoldersLooksAtNoFolder) {
-  for (const char* notSwitch : {"-nx", "-x", "/?"}) EXPECT_FALSE(Parse({notSwitch, src, dst}));
+  for (const char* notSwitch : {"-nx", "-x", "/?"})
+    EXPECT_FALSE(Parse({notSwitch, src, dst}));
   EXPECT_EQ(platform.lookups, 0);
 }
 
@@ -185,9 +186,9 @@ TEST_F(ParseCommandLineTest, FoldersInsideOneAnotherAreRejected) {
   test::MakeDirs(src + "/inner");
   test::MakeDirs(dst + "/inner");
   std::filesystem::create_directory_symlink(src, dir / "link");
-  for (const Args& arguments : {Args{src, src + "/inner"}, Args{dst + "/inner/", dst},
-                                Args{src, dir / "link/inner"}, Args{"-n", dir / "link", src + "/inner"},
-                                Args{"/", dst}}) {
+  for (const Args& arguments :
+       {Args{src, src + "/inner"}, Args{dst + "/inner/", dst}, Args{src, dir / "link/inner"},
+        Args{"-n", dir / "link", src + "/inner"}, Args{"/", dst}}) {
     reason.clear();
     EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
     EXPECT_FALSE(reason.empty());
@@ -198,8 +199,8 @@ TEST_F(ParseCommandLineTest, FoldersInsideOneAnotherAreRejected) {
 TEST_F(ParseCommandLineTest, SameFolderTwiceAndSiblingsAreAccepted) {
   test::MakeDirs(src + "2");
   std::filesystem::create_directory_symlink(src, dir / "link");
-  for (const Args& arguments : {Args{src, src}, Args{src, dir / "link"}, Args{src, src + "2"},
-                                Args{src + "2", src}}) {
+  for (const Args& arguments :
+       {Args{src, src}, Args{src, dir / "link"}, Args{src, src + "2"}, Args{src + "2", src}}) {
     EXPECT_TRUE(Parse(arguments)) << ::testing::PrintToString(arguments) << reason;
   }
 }

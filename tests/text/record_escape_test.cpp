@@ -15,14 +15,16 @@ using namespace std::string_literals;
 
 // Names that the record format could not carry as they are.
 const std::vector<std::string> kAwkwardPaths = {
-    "/s/a\",\"b",        "/s/ends\",",       "/s/line\nbreak",      "/s/cr\rname",
-    "/s/tab\tname",      "/s/\x01\x1f",      "%%starts-with-marker", "%%",
-    "/s/\",\"/../../x",  "/s/a\",\"%41\r\n", "\",\"",                "/s/nul\0x"s,
+    "/s/a\",\"b",           "/s/ends\",",   "/s/line\nbreak",
+    "/s/cr\rname",          "/s/tab\tname", "/s/\x01\x1f",
+    "%%starts-with-marker", "%%",           "/s/\",\"/../../x",
+    "/s/a\",\"%41\r\n",     "\",\"",        "/s/nul\0x"s,
 };
 
 // Names that need nothing: the record keeps them byte for byte.
 const std::vector<std::string> kPlainPaths = {
-    "", "/s/a b/c.txt", "/s/quote\"only", "/s/comma,only", "/s/%41", "/s/100%", "%x%%", "\xe6\x97\xa5",
+    "",       "/s/a b/c.txt", "/s/quote\"only", "/s/comma,only",
+    "/s/%41", "/s/100%",      "%x%%",           "\xe6\x97\xa5",
 };
 
 TEST(RecordEscapeTest, PlainPathsStandAsTheyAre) {
@@ -66,7 +68,8 @@ TEST(RecordEscapeTest, AwkwardPathsRoundTripThroughARecord) {
 TEST(RecordEscapeTest, NamesThatLookEscapedDoNotCollide) {
   std::vector<std::string> paths = kAwkwardPaths;
   paths.insert(paths.end(), kPlainPaths.begin(), kPlainPaths.end());
-  for (const std::string& path : kAwkwardPaths) paths.push_back(EscapeRecordPath(path));
+  for (const std::string& path : kAwkwardPaths)
+    paths.push_back(EscapeRecordPath(path));
   paths.insert(paths.end(), {"%%a%0Ab", "a\nb", "%%%25", "%", "%%41", "A"});
 
   std::set<std::string> fields;

@@ -14,7 +14,8 @@ using Items = std::vector<std::string>;
 
 Items ItemsOf(const TStrArrayClass& splitter) {
   Items items;
-  for (std::int32_t i = 0; i < splitter.Count(); ++i) items.emplace_back(splitter.GetItem(i));
+  for (std::int32_t i = 0; i < splitter.Count(); ++i)
+    items.emplace_back(splitter.GetItem(i));
   return items;
 }
 

@@ -1,0 +1,236 @@
+#include "inventory/folder_walker.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "support/test_support.h"
+
+namespace fts {
+namespace {
+
+using test::MakeDirs;
+using test::TempDir;
+using test::WriteFile;
+
+struct Report {
+  std::string path;  // below the walked folder
+  bool isFile;
+  int level;
+  bool isSymlink;
+};
+
+// Walks `folder` and records every report; `onEntry` decides what the
+// callback answers (default: go on and descend).
+std::vector<Report> Walk(Platform& platform, const std::string& folder,
+                         std::function<bool(const std::string&, bool&)> onEntry = {},
+                         WalkOptions options = {}, int level = 0) {
+  std::vector<Report> reports;
+  std::string root = folder;
+  if (root.back() != '/') root += '/';
+  WalkFolder(
+      platform, folder, level,
+      [&](const WalkEntry& entry, bool& descend) {
+        EXPECT_TRUE(entry.fullPath.starts_with(root)) << entry.fullPath;
+        const std::string relative(entry.fullPath.substr(root.size()));
+        reports.push_back({relative, entry.isFile, entry.level, entry.info.isSymlink});
+        return onEntry ? onEntry(relative, descend) : false;
+      },
+      options);
+  return reports;
+}
+
+std::set<std::string> PathsOf(const std::vector<Report>& reports) {
+  std::set<std::string> paths;
+  for (const auto& report : reports) paths.insert(report.path);
+  return paths;
+}
+
+class FolderWalkerTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<Platform> platform_ = MakeSystemPlatform();
+  TempDir dir_;
+  std::string top_ = dir_ / "top";
+};
+
+TEST_F(FolderWalkerTest, EmptyFolderGivesNoCallback) {
+  MakeDirs(top_);
+  EXPECT_TRUE(Walk(*platform_, top_).empty());
+}
+
+TEST_F(FolderWalkerTest, ReportsEveryEntryPreOrderWithItsLevel) {
+  MakeDirs(top_ + "/a/b/empty");
+  MakeDirs(top_ + "/.hidden_dir");
+  WriteFile(top_ + "/a/b/f.txt", "");
+  WriteFile(top_ + "/a/g.txt", "");
+  WriteFile(top_ + "/z.txt", "");
+  WriteFile(top_ + "/.hidden", "");
+
+  const auto reports = Walk(*platform_, top_);
+  EXPECT_EQ(PathsOf(reports), (std::set<std::string>{"a", "a/b", "a/b/empty", "a/b/f.txt",
+                                                      "a/g.txt", "z.txt", ".hidden",
+                                                      ".hidden_dir"}));
+  EXPECT_EQ(reports.size(), 8u);
+  for (std::size_t i = 0; i < reports.size(); ++i) {
+    const Report& r = reports[i];
+    EXPECT_EQ(r.level, std::count(r.path.begin(), r.path.end(), '/')) << r.path;
+    EXPECT_EQ(r.isFile, r.path.ends_with(".txt") || r.path == ".hidden") << r.path;
+    if (r.isFile) continue;
+    // A directory comes first, then its whole subtree, then its next sibling.
+    std::size_t j = i + 1;
+    while (j < reports.size() && reports[j].path.starts_with(r.path + "/")) ++j;
+    for (std::size_t k = j; k < reports.size(); ++k) {
+      EXPECT_FALSE(reports[k].path.starts_with(r.path + "/")) << reports[k].path;
+    }
+  }
+
+  // The level given is the one reported for the entries directly inside.
+  for (const auto& r : Walk(*platform_, top_, {}, {}, 3)) {
+    EXPECT_EQ(r.level, 3 + std::count(r.path.begin(), r.path.end(), '/')) << r.path;
+  }
+}
+
+TEST_F(FolderWalkerTest, TrailingSeparatorGivesTheSameFullPaths) {
+  MakeDirs(top_ + "/sub");
+  WriteFile(top_ + "/sub/f.txt", "");
+  std::vector<std::string> without;
+  std::vector<std::string> with;
+  WalkFolder(*platform_, top_, 0, [&](const WalkEntry& e, bool&) {
+    without.emplace_back(e.fullPath);
+    return false;
+  });
+  WalkFolder(*platform_, top_ + "/", 0, [&](const WalkEntry& e, bool&) {
+    with.emplace_back(e.fullPath);
+    return false;
+  });
+  EXPECT_EQ(without, (std::vector<std::string>{top_ + "/sub", top_ + "/sub/f.txt"}));
+  EXPECT_EQ(with, without);
+}
+
+TEST_F(FolderWalkerTest, DescendFalseSkipsTheContents) {
+  MakeDirs(top_ + "/skip/inner");
+  WriteFile(top_ + "/skip/f.txt", "");
+  MakeDirs(top_ + "/keep");
+  WriteFile(top_ + "/keep/g.txt", "");
+  const auto reports = Walk(*platform_, top_, [](const std::string& path, bool& descend) {
+    if (path == "skip") descend = false;
+    return false;
+  });
+  EXPECT_EQ(PathsOf(reports), (std::set<std::string>{"skip", "keep", "keep/g.txt"}));
+}
+
+TEST_F(FolderWalkerTest, TrueResultEndsOnlyTheListingOfThatDirectory) {
+  MakeDirs(top_ + "/a/s");
+  WriteFile(top_ + "/a/s/deep.txt", "");
+  for (const char* name : {"1.txt", "2.txt", "3.txt"}) WriteFile(top_ + "/a/" + name, "");
+  MakeDirs(top_ + "/b");
+  WriteFile(top_ + "/b/x.txt", "");
+
+  // The first entry found in a ends a's listing; were it a/s, a/s is not
+  // entered although descend stays true.
+  const auto reports = Walk(*platform_, top_, [](const std::string& path, bool&) {
+    return path.starts_with("a/");
+  });
+  const auto paths = PathsOf(reports);
+  EXPECT_EQ(std::count_if(paths.begin(), paths.end(),
+                          [](const std::string& p) { return p.starts_with("a/"); }),
+            1);
+  EXPECT_EQ(paths.count("a/s/deep.txt"), 0u);
+  EXPECT_EQ(paths.count("b"), 1u);
+  EXPECT_EQ(paths.count("b/x.txt"), 1u);
+
+  // At the top level a true result ends the walk.
+  EXPECT_EQ(Walk(*platform_, top_, [](const std::string&, bool&) { return true; }).size(), 1u);
+}
+
+TEST_F(FolderWalkerTest, LinkToAnAncestorIsReportedButNotEntered) {
+  MakeDirs(top_ + "/d");
+  MakeDirs(top_ + "/e");
+  ASSERT_EQ(symlink("..", (top_ + "/d/up").c_str()), 0);
+  ASSERT_EQ(symlink("../d", (top_ + "/e/tod").c_str()), 0);
+  const auto reports = Walk(*platform_, top_);
+  // A link to a folder that is not on the current walk path is entered.
+  EXPECT_EQ(PathsOf(reports), (std::set<std::string>{"d", "d/up", "e", "e/tod", "e/tod/up"}));
+  for (const auto& r : reports) EXPECT_FALSE(r.isFile) << r.path;
+}
+
+TEST_F(FolderWalkerTest, LinksAreReportedAsThemselvesWhenNotFollowed) {
+  MakeDirs(top_ + "/real");
+  WriteFile(top_ + "/real/f.txt", "");
+  ASSERT_EQ(symlink("real", (top_ + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("real/f.txt", (top_ + "/flink").c_str()), 0);
+
+  WalkOptions asThemselves;
+  asThemselves.links = LinkPolicy::kDoNotFollow;
+  const auto reports = Walk(*platform_, top_, {}, asThemselves);
+  EXPECT_EQ(PathsOf(reports), (std::set<std::string>{"real", "real/f.txt", "link", "flink"}));
+  for (const auto& r : reports) {
+    const bool isLink = r.path == "link" || r.path == "flink";
+    EXPECT_EQ(r.isSymlink, isLink) << r.path;
+    if (isLink) EXPECT_TRUE(r.isFile) << r.path;
+  }
+
+  const auto followed = PathsOf(Walk(*platform_, top_));
+  EXPECT_EQ(followed.count("link/f.txt"), 1u);
+}
+
+// The real platform, except that one chosen folder cannot be opened.
+class UnlistableFolderPlatform : public test::CapturingPlatform {
+ public:
+  explicit UnlistableFolderPlatform(std::string folder) : folder_(std::move(folder)) {}
+  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path,
+                                                  DirectoryListing* parent,
+                                                  std::string_view nameInParent,
+                                                  LinkPolicy policy, std::string& error) override {
+    if (path == folder_ || path == folder_ + "/") {
+      error = "Permission denied";
+      return nullptr;
+    }
+    return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy, error);
+  }
+
+ private:
+  std::string folder_;
+};
+
+TEST_F(FolderWalkerTest, UnlistableFolderIsToldToTheCallerAndTheWalkGoesOn) {
+  MakeDirs(top_ + "/bad");
+  WriteFile(top_ + "/bad/hidden_by_error.txt", "");
+  MakeDirs(top_ + "/good");
+  WriteFile(top_ + "/good/f.txt", "");
+
+  std::vector<std::string> failures;
+  WalkOptions options;
+  options.onListFailure = [&](const std::string& folder, std::int32_t level,
+                              const std::string& error) {
+    failures.push_back(folder + " @" + std::to_string(level) + " " + error);
+  };
+  UnlistableFolderPlatform badSub(top_ + "/bad");
+  EXPECT_EQ(PathsOf(Walk(badSub, top_, {}, options)),
+            (std::set<std::string>{"bad", "good", "good/f.txt"}));
+  EXPECT_EQ(failures, std::vector<std::string>{top_ + "/bad @1 Permission denied"});
+
+  failures.clear();
+  UnlistableFolderPlatform badRoot(top_);
+  EXPECT_TRUE(Walk(badRoot, top_, {}, options).empty());
+  EXPECT_EQ(failures, std::vector<std::string>{top_ + " @0 Permission denied"});
+}
+
+TEST_F(FolderWalkerTest, ExcludedFilesAreNotReported) {
+  MakeDirs(top_ + "/sub");
+  WriteFile(top_ + "/sub/own.txt", "");
+  WriteFile(top_ + "/other.txt", "");
+  struct stat st;
+  ASSERT_EQ(stat((top_ + "/sub/own.txt").c_str(), &st), 0);
+  WalkOptions options;
+  options.excluded.push_back(
+      {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)});
+  EXPECT_EQ(PathsOf(Walk(*platform_, top_, {}, options)),
+            (std::set<std::string>{"sub", "other.txt"}));
+}
+
+}  // namespace
+}  // namespace fts

@@ -1,0 +1,242 @@
+#include "inventory/inventory_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+
+#include "inventory/time_stamp.h"
+#include "mirror/line_index.h"
+#include "support/test_support.h"
+
+namespace fts {
+namespace {
+
+using test::ListTree;
+using test::MakeDirs;
+using test::ReadFile;
+using test::RunBinary;
+using test::SetMtime;
+using test::TempDir;
+using test::WithoutStamps;
+using test::WriteFile;
+
+long long Utc(int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  return timegm(&t);
+}
+
+bool Logged(const test::ProcessResult& run, const std::string& line) {
+  const auto lines = WithoutStamps(run.out);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// The real platform with a chosen executable folder and temporary folder,
+// and optionally a folder in which no file can be created.
+class InventoryPlatform : public test::CapturingPlatform {
+ public:
+  std::string ExecutableFolder() override { return exeFolder; }
+  std::string TemporaryFolder() override { return tempFolder; }
+  CreateResult CreateNewFile(const std::string& path) override {
+    if (!readOnly.empty() && path.starts_with(readOnly)) {
+      return {CreateOutcome::kNotWritable, nullptr, "Read-only file system"};
+    }
+    return CapturingPlatform::CreateNewFile(path);
+  }
+  std::string exeFolder, tempFolder, readOnly;
+};
+
+class InventoryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("TZ", "UTC", 1);
+    tzset();
+  }
+  InventoryTest() {
+    MakeDirs(src_);
+    MakeDirs(dst_);
+    MakeDirs(bin_);
+    platform_.exeFolder = bin_ + "/";
+    platform_.tempFolder = dir_ / "tmp/";
+  }
+
+  // Lists one side into an inventory beside bin_ and returns its bytes.
+  std::string Inventory(Side side) {
+    RunState state;
+    ConsoleLog log(platform_);
+    RunContext run{platform_, log, state};
+    state.fromRoots = {src_ + "/"};
+    state.toRoots = {dst_ + "/"};
+    EXPECT_TRUE(WriteInventory(run, side));
+    const std::string name = state.InventoryOf(side).fileName;
+    EXPECT_EQ(name, bin_ + (side == Side::kSource ? "/tmp_CopyFromPath.txt" : "/tmp_CopyToPath.txt"));
+    std::string bytes = ReadFile(name);
+    unlink(name.c_str());
+    return bytes;
+  }
+
+  std::string Chosen(std::string_view base) {
+    auto claimed = ChooseInventoryName(platform_, base);
+    return claimed ? claimed->fileName : "(none)";
+  }
+
+  TempDir dir_;
+  std::string src_ = dir_ / "src", dst_ = dir_ / "dst", bin_ = dir_ / "bin";
+  InventoryPlatform platform_;
+};
+
+TEST_F(InventoryTest, RecordsAreWrittenByteForByte) {
+  MakeDirs(src_ + "/sub");
+  WriteFile(src_ + "/sub/a.txt", "a");
+  SetMtime(src_ + "/sub/a.txt", Utc(2024, 5, 1, 9, 3, 6));
+  const std::string root = src_ + "/";
+  EXPECT_EQ(Inventory(Side::kSource),
+            "Directory\",\"" + root + "sub\",\"sub\",\"0\",\"\",\"1\r\n" +  //
+                "File\",\"" + root + "sub/a.txt\",\"sub/a.txt\",\"1\",\"2024/05/01 9:03:06\",\"1\r\n");
+
+  // Depth counts the separators; one second past midnight is cut to midnight,
+  // which shows the date alone.
+  MakeDirs(dst_ + "/a/b");
+  WriteFile(dst_ + "/a/b/c.txt", "");
+  SetMtime(dst_ + "/a/b/c.txt", Utc(2024, 5, 1, 0, 0, 1));
+  const std::string bytes = Inventory(Side::kDestination);
+  EXPECT_EQ(bytes, "Directory\",\"" + dst_ + "/a\",\"a\",\"0\",\"\",\"1\r\n" +              //
+                       "Directory\",\"" + dst_ + "/a/b\",\"a/b\",\"1\",\"\",\"1\r\n" +      //
+                       "File\",\"" + dst_ + "/a/b/c.txt\",\"a/b/c.txt\",\"2\",\"2024/05/01\",\"1\r\n");
+  TStrArrayClass splitter;
+  SetUpRecordSplitter(splitter);
+  splitter.Split(bytes.substr(0, bytes.find("\r\n")));
+  EXPECT_EQ(splitter.Count(), 6);
+  EXPECT_EQ(splitter.GetItem(kTimeStampField), "");
+}
+
+TEST_F(InventoryTest, EmptyTreeGivesAnEmptyInventory) {
+  EXPECT_EQ(Inventory(Side::kSource), "");
+}
+
+TEST_F(InventoryTest, TimeStampsKeepEvenSecondsInsideTheDosRangeOnly) {
+  for (int second = 0; second < 60; ++second) {
+    DirEntryInfo info;
+    info.timeValid = true;
+    info.lastWrite.seconds = Utc(2024, 5, 1, 9, 3, second);
+    EXPECT_EQ(TimeStampOf(platform_, info, Side::kSource),
+              "2024/05/01 9:03:" + std::string((second & ~1) < 10 ? "0" : "") +
+                  std::to_string(second & ~1));
+  }
+  // Outside 1980 to 2107 the exact second is kept, never an empty text.
+  EXPECT_EQ(FormatTimeStamp({1970, 1, 1, 0, 0, 0}, false), "1970/01/01");
+  EXPECT_EQ(FormatTimeStamp({1970, 1, 1, 0, 0, 1}, false), "1970/01/01 0:00:01");
+  EXPECT_EQ(FormatTimeStamp({2024, 12, 31, 23, 59, 59}, true), "2024/12/31 23:59:58");
+}
+
+TEST_F(InventoryTest, DestinationLinksAreRecordedAsThemselves) {
+  MakeDirs(dir_ / "outside");
+  WriteFile(dir_ / "outside/f.txt", "");
+  ASSERT_EQ(symlink("../outside", (dst_ + "/dirlink").c_str()), 0);
+  const std::string bytes = Inventory(Side::kDestination);
+  EXPECT_EQ(bytes, "File\",\"" + dst_ + "/dirlink\",\"dirlink\",\"0\",\"" +
+                       std::string(kLinkTimeStamp) + "\",\"1\r\n");
+}
+
+TEST_F(InventoryTest, NamesTheRecordCannotCarryAndOldTimesMirrorExactly) {
+  const std::vector<std::string> names = {"a\",\"b", "line\nfeed", "cr\r", "tail\",",
+                                          "%%plain", "%%41"};
+  for (const auto& name : names) WriteFile(src_ + "/" + name, name);
+  WriteFile(src_ + "/epoch.txt", "old");
+  SetMtime(src_ + "/epoch.txt", 0);
+
+  const std::string bytes = Inventory(Side::kSource);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 7);
+  TStrArrayClass splitter;
+  SetUpRecordSplitter(splitter);
+  for (std::size_t start = 0; start < bytes.size();) {
+    const std::size_t end = bytes.find("\r\n", start);
+    splitter.Split(std::string_view(bytes).substr(start, end - start));
+    EXPECT_EQ(splitter.Count(), 6) << bytes.substr(start, end - start);
+    EXPECT_FALSE(splitter.GetItem(kTimeStampField).empty());
+    start = end + 2;
+  }
+
+  const auto first = RunBinary({src_, dst_}, bin_);
+  EXPECT_EQ(first.exitCode, 0) << first.out;
+  EXPECT_EQ(ListTree(dst_), ListTree(src_));
+  for (const auto& name : names) EXPECT_EQ(ReadFile(dst_ + "/" + name), name);
+  const auto second = RunBinary({src_, dst_}, bin_);
+  EXPECT_TRUE(Logged(second, "No Difference In These Folders!")) << second.out;
+}
+
+TEST_F(InventoryTest, OwnInventoriesInsideEitherTreeAreNeverListed) {
+  WriteFile(src_ + "/f.txt", "");
+  const auto fromSource = RunBinary({src_, dst_}, src_);
+  EXPECT_EQ(fromSource.exitCode, 0) << fromSource.out;
+  EXPECT_EQ(ListTree(dst_), (std::vector<std::string>{"FernwickTreeSyncer", "f.txt"}));
+
+  TempDir other;
+  const auto fromDestination = RunBinary({other.Path(), dst_}, dst_);
+  EXPECT_EQ(fromDestination.exitCode, 0) << fromDestination.out;
+  EXPECT_EQ(fromDestination.out.find("tmp_Copy"), std::string::npos) << fromDestination.out;
+  EXPECT_EQ(ListTree(dst_), std::vector<std::string>{});
+}
+
+TEST_F(InventoryTest, EachSideTakesItsFirstFreeName) {
+  EXPECT_EQ(Chosen(kSourceInventoryBase), bin_ + "/tmp_CopyFromPath.txt");
+  WriteFile(bin_ + "/tmp_CopyFromPath2.txt", "");
+  EXPECT_EQ(Chosen(kSourceInventoryBase), bin_ + "/tmp_CopyFromPath3.txt");
+  EXPECT_EQ(Chosen(kDestinationInventoryBase), bin_ + "/tmp_CopyToPath.txt");
+  // Any entry standing under a name takes it, a directory too.
+  MakeDirs(bin_ + "/tmp_CopyToPath2.txt");
+  EXPECT_EQ(Chosen(kDestinationInventoryBase), bin_ + "/tmp_CopyToPath3.txt");
+}
+
+TEST_F(InventoryTest, UnwritableExecutableFolderFallsBackToTheTemporaryFolder) {
+  MakeDirs(platform_.tempFolder);
+  platform_.readOnly = bin_;
+  EXPECT_EQ(Chosen(kSourceInventoryBase), platform_.tempFolder + "tmp_CopyFromPath.txt");
+  EXPECT_EQ(Chosen(kSourceInventoryBase), platform_.tempFolder + "tmp_CopyFromPath2.txt");
+  EXPECT_EQ(ListTree(bin_), std::vector<std::string>{});
+
+  // All names taken beside a writable executable is the limit, not a reason
+  // to fall back.
+  platform_.readOnly.clear();
+  WriteFile(bin_ + "/tmp_CopyToPath.txt", "");
+  for (int n = 2; n <= 99; ++n) WriteFile(bin_ + "/tmp_CopyToPath" + std::to_string(n) + ".txt", "");
+  EXPECT_EQ(Chosen(kDestinationInventoryBase), "(none)");
+  EXPECT_EQ(ListTree(platform_.tempFolder).size(), 2u);
+}
+
+TEST_F(InventoryTest, AllNinetyNineNamesTakenEndsTheRunWithCodeTwo) {
+  for (std::string base : {"tmp_CopyFromPath", "tmp_CopyToPath"}) {
+    TempDir bin;
+    std::vector<std::string> held = {base + ".txt"};
+    for (int n = 2; n <= 99; ++n) held.push_back(base + std::to_string(n) + ".txt");
+    for (const auto& name : held) WriteFile(bin / name, "held by " + name);
+
+    const auto run = RunBinary({src_, dst_}, bin.Path());
+    EXPECT_EQ(run.exitCode, 2);
+    const auto lines = WithoutStamps(run.out);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], base == "tmp_CopyFromPath"
+                                           ? "Get MirrorFromPath Information..."
+                                           : "Get MirrorToPath Information...");
+    EXPECT_EQ(lines[lines.size() - 2], "Parallel Process Limit Over!(MAX:99)");
+    EXPECT_EQ(lines.back(),
+              "******** FernwickTreeSyncer AbNormal End ***************************************");
+    held.push_back("FernwickTreeSyncer");
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(ListTree(bin.Path()), held);
+    for (const auto& name : held) {
+      if (name != "FernwickTreeSyncer") EXPECT_EQ(ReadFile(bin / name), "held by " + name);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fts

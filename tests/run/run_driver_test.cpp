@@ -1,0 +1,298 @@
+#include "run/run_driver.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+extern char** environ;
+
+namespace fts {
+namespace {
+
+namespace fs = std::filesystem;
+using test::RunBinary;
+using test::TempDir;
+using test::WithoutStamps;
+using Lines = std::vector<std::string>;
+
+const Lines kNotice = {
+    "********************************************************************************",
+    "* NOTICE!                                                                      *",
+    "* FernwickTreeSyncer has been executed in dry run mode.                        *",
+    "* This mode will just report action plans without actual mirroring.            *",
+    "********************************************************************************",
+};
+const std::string kStart =
+    "******** FernwickTreeSyncer Start **********************************************";
+const std::string kNormalEnd =
+    "******** FernwickTreeSyncer Normal End *****************************************";
+
+// Names of the files in `folder` whose name starts with `prefix`.
+Lines EntriesIn(const std::string& folder, const std::string& prefix) {
+  Lines names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(prefix))
+      names.push_back(name);
+  }
+  return names;
+}
+
+Lines InventoriesIn(const std::string& folder) {
+  return EntriesIn(folder, "tmp_Copy");
+}
+
+// The binary runs from bin/; src/ holds new/a.txt and same.txt, dst/ holds
+// an identical same.txt and old.txt.
+class RunDriverTest : public ::testing::Test {
+ protected:
+  RunDriverTest() {
+    test::MakeDirs(bin);
+    test::MakeDirs(src + "/new");
+    test::MakeDirs(dst);
+    test::WriteFile(src + "/new/a.txt", "a");
+    test::WriteFile(src + "/same.txt", "same");
+    test::WriteFile(dst + "/same.txt", "same");
+    test::WriteFile(dst + "/old.txt", "old");
+    test::SetMtime(src + "/same.txt", 1700000000);
+    test::SetMtime(dst + "/same.txt", 1700000000);
+  }
+
+  // The log of that run after the stamps, from the start banner on.
+  Lines TypicalLog(const std::string& typedFrom, const std::string& typedTo) const {
+    return {kStart,
+            "MirrorFromPath : " + typedFrom,
+            "MirrorToPath   : " + typedTo,
+            "Get MirrorFromPath Information...",
+            "Get MirrorToPath Information...",
+            "Detect The Difference In These Folders...",
+            "-------- Remove Directory And Delete File In MirrorToFolder Start --------------",
+            "Delete File      : " + dst + "/old.txt",
+            "-------- Remove Directory And Delete File In MirrorToFolder End ----------------",
+            "-------- Make Directory And Copy File In MirrorToFolder Start ------------------",
+            "Make Directory : " + dst + "/new",
+            "Copy File      : " + src + "/new/a.txt -> " + dst + "/new/a.txt",
+            "-------- Make Directory And Copy File In MirrorToFolder End --------------------",
+            kNormalEnd};
+  }
+
+  TempDir dir;
+  const std::string bin = dir / "bin";
+  const std::string src = dir / "src";
+  const std::string dst = dir / "dst";
+};
+
+void ExpectStampedLines(const std::string& out, bool dryRun) {
+  static const std::regex stamp(
+      R"(\d{4}/(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d )");
+  static const std::regex dryStamp(
+      R"(\d{4}/(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d \[--dry-run\] )");
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::smatch match;
+    EXPECT_TRUE(std::regex_search(line, match, dryRun ? dryStamp : stamp,
+                                  std::regex_constants::match_continuous))
+        << line;
+  }
+}
+
+TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
+  for (const char* help : {"/?", "-help", "--help"}) {
+    const test::ProcessResult result = RunBinary({help}, bin);
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out,
+              "\n"
+              "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]\n"
+              "switch:\n"
+              "  -n        : show what would have been transferred\n"
+              "  --dry-run : show what would have been transferred\n"
+              "\n");
+    EXPECT_EQ(InventoriesIn(bin), Lines{});
+  }
+}
+
+TEST_F(RunDriverTest, BadArgumentsPrintOneLineAndTouchNothing) {
+  const auto before = test::ListTree(dir.Path());
+  for (const Lines& arguments :
+       {Lines{}, Lines{src}, Lines{"-HELP"}, Lines{"-x", src, dst}, Lines{src, dir / "none"},
+        Lines{"-n", src, dst, dst}, Lines{src, src + "/new"}, Lines{dst, dir.Path()}}) {
+    const test::ProcessResult result = RunBinary(arguments, bin);
+    EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(result.out, "Invalid Command Line Argument.\n");
+  }
+  EXPECT_EQ(InventoriesIn(bin), Lines{});
+  auto after = test::ListTree(dir.Path());
+  std::erase(after, "bin/FernwickTreeSyncer");
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(RunDriverTest, NormalRunLogsEveryStepAndMirrors) {
+  const test::ProcessResult result = RunBinary({src + "/", dst}, bin);
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  ExpectStampedLines(result.out, false);
+  EXPECT_EQ(WithoutStamps(result.out), TypicalLog(src + "/", dst));
+  EXPECT_EQ(test::ListTree(dst), test::ListTree(src));
+  EXPECT_EQ(test::ReadFile(dst + "/new/a.txt"), "a");
+  EXPECT_EQ(InventoriesIn(bin), Lines{});
+}
+
+TEST_F(RunDriverTest, DryRunMarksEveryLineAndChangesNothing) {
+  const auto srcBefore = test::ListTree(src);
+  const auto dstBefore = test::ListTree(dst);
+  for (const char* dryRun : {"-n", "--dry-run"}) {
+    const test::ProcessResult result = RunBinary({dryRun, src, dst}, bin);
+    EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+    ExpectStampedLines(result.out, true);
+
+    Lines expected = kNotice;
+    for (const std::string& line : TypicalLog(src, dst))
+      expected.push_back(line);
+    expected.insert(expected.end(), kNotice.begin(), kNotice.end());
+    for (std::string& line : expected)
+      line = "[--dry-run] " + line;
+    EXPECT_EQ(WithoutStamps(result.out), expected);
+
+    EXPECT_EQ(test::ListTree(src), srcBefore);
+    EXPECT_EQ(test::ListTree(dst), dstBefore);
+    EXPECT_EQ(InventoriesIn(bin), Lines{});
+  }
+}
+
+// Starts the binary from `folder` with its standard output on a pipe whose
+// reading end is returned; the pipe is kept small so that a run with a long
+// log stalls until it is read.
+pid_t StartInFolder(const Lines& arguments, const std::string& folder, int& outRead) {
+  std::string binary = folder + "/FernwickTreeSyncer";
+  if (!test::Exists(binary))
+    fs::copy_file(test::BinaryPath(), binary);
+  Lines args = arguments;
+  std::vector<char*> argv{binary.data()};
+  for (auto& argument : args)
+    argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  int out[2];
+  if (pipe(out) != 0)
+    return -1;
+  fcntl(out[0], F_SETPIPE_SZ, 4096);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // The signals must reach the run whatever the test runner holds back.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, binary.c_str(), &actions, &attributes, argv.data(), environ) != 0) {
+    pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(out[1]);
+  outRead = out[0];
+  return pid;
+}
+
+TEST_F(RunDriverTest, InterruptedRunCleansUpAndEndsWith128PlusTheSignal) {
+  // Far more log than a pipe holds once the comparison has begun: the run
+  // cannot end before the test reads on, whenever the signal lands.
+  const std::string many = dir / "many";
+  test::MakeDirs(many);
+  for (int i = 0; i < 1000; ++i) {
+    test::WriteFile(many + "/file-with-a-rather-long-name-to-fill-the-log-" + std::to_string(i),
+                    "x");
+  }
+  for (int signalNumber : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signalNumber);
+    const std::string target = dir / ("target" + std::to_string(signalNumber));
+    test::MakeDirs(target);
+    int out = -1;
+    const pid_t pid = StartInFolder({many, target}, bin, out);
+    ASSERT_GT(pid, 0);
+
+    std::string log;
+    char buffer[1024];
+    ssize_t n = 0;
+    while (log.find("Detect The Difference") == std::string::npos &&
+           (n = read(out, buffer, sizeof buffer)) > 0) {
+      log.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_NE(log.find("Detect The Difference"), std::string::npos) << log;
+    EXPECT_EQ(InventoriesIn(bin).size(), 2u);
+
+    kill(pid, signalNumber);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    close(out);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signalNumber);
+    EXPECT_EQ(InventoriesIn(bin), Lines{});
+    EXPECT_EQ(EntriesIn(target, ".fts-"), Lines{});
+  }
+}
+
+// The real platform, run from `folder`, whose opening of existing files
+// fails in one mode.
+class FailingOpenPlatform : public test::CapturingPlatform {
+ public:
+  FailingOpenPlatform(std::string folder, OpenMode failing)
+      : folder_(std::move(folder)), failing_(failing) {}
+  std::string ExecutableFolder() override { return folder_ + "/"; }
+  CreateResult CreateNewFile(const std::string& path) override {
+    CreateResult result = CapturingPlatform::CreateNewFile(path);
+    if (result.outcome == CreateOutcome::kCreated)
+      created.push_back(path);
+    return result;
+  }
+  std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
+                                 std::string& error) override {
+    if (mode == failing_) {
+      error = "injected failure";
+      return nullptr;
+    }
+    return CapturingPlatform::OpenFile(path, mode, error);
+  }
+  Lines created;
+
+ private:
+  std::string folder_;
+  OpenMode failing_;
+};
+
+TEST_F(RunDriverTest, UnhandledErrorIsReportedAndStillCleansUp) {
+  for (OpenMode failing : {OpenMode::kRead, OpenMode::kWriteExisting}) {
+    FailingOpenPlatform platform(bin, failing);
+    EXPECT_EQ(RunFernwickTreeSyncer({src, dst}, platform), 1);
+    const Lines lines = WithoutStamps(platform.out);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), kStart);
+    EXPECT_TRUE(lines.back().starts_with("Unhandled Error : ")) << lines.back();
+    EXPECT_NE(lines.back().find("injected failure"), std::string::npos);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), kNormalEnd), 0);
+
+    EXPECT_EQ(platform.created.size(), 2u);
+    EXPECT_EQ(InventoriesIn(bin), Lines{});
+    EXPECT_EQ(test::ListTree(dst), (Lines{"old.txt", "same.txt"}));
+  }
+}
+
+}  // namespace
+}  // namespace fts

@@ -1,6 +1,7 @@
 #include "inventory/inventory_writer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "inventory/time_stamp.h"
 #include "platform/interrupt_cleanup.h"
@@ -106,29 +107,36 @@ void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isF
   out += '1';
 }
 
-bool WriteInventory(RunContext& run, Side side) {
-  RunState& state = run.state;
+namespace {
+
+// Claims the side's inventory name and registers the file for the
+// interrupt clean-up in one step that no interrupt can split.
+std::optional<ClaimedInventory> ClaimInventory(RunContext& run, Side side) {
   const std::string_view base =
       side == Side::kSource ? kSourceInventoryBase : kDestinationInventoryBase;
-
-  std::optional<ClaimedInventory> claimed;
-  {
-    InterruptHoldOff holdOff;
-    claimed = ChooseInventoryName(run.platform, base);
-    if (claimed) SetInterruptCleanupPath(SlotOf(side), claimed->fileName);
+  InterruptHoldOff holdOff;
+  std::optional<ClaimedInventory> claimed = ChooseInventoryName(run.platform, base);
+  if (claimed) {
+    SetInterruptCleanupPath(SlotOf(side), claimed->fileName);
+    Inventory& inventory = run.state.InventoryOf(side);
+    inventory.fileName = claimed->fileName;
+    inventory.identity = claimed->file->Identity();
   }
-  if (!claimed) {
-    run.log.WriteLog("Parallel Process Limit Over!(MAX:" + std::to_string(kMaxParallelRuns) +
-                     ")");
-    return false;
-  }
-  Inventory& inventory = state.InventoryOf(side);
-  inventory.fileName = claimed->fileName;
-  inventory.identity = claimed->file->Identity();
+  return claimed;
+}
 
-  BufferedInventoryFile out(*claimed->file, inventory.fileName);
-  const std::vector<std::string>& roots = state.RootsOf(side);
-  for (const std::string& root : roots) {
+void LogLimitReached(RunContext& run) {
+  run.log.WriteLog("Parallel Process Limit Over!(MAX:" + std::to_string(kMaxParallelRuns) + ")");
+}
+
+}  // namespace
+
+void ListSide(RunContext& run, Side side, File& file, ListingReport& report,
+              const std::atomic<bool>* stop) {
+  const RunState& state = run.state;
+  const std::string& fileName = state.InventoryOf(side).fileName;
+  BufferedInventoryFile out(file, fileName);
+  for (const std::string& root : side == Side::kSource ? state.fromRoots : state.toRoots) {
     WalkOptions options;
     options.links = side == Side::kSource ? LinkPolicy::kFollow : LinkPolicy::kDoNotFollow;
     // The run's own inventories may lie inside either tree; they are not
@@ -139,14 +147,14 @@ bool WriteInventory(RunContext& run, Side side) {
     options.onListFailure = [&](const std::string& folder, std::int32_t level,
                                 const std::string& error) {
       const std::string relPath = level == 0 ? std::string() : folder.substr(root.size());
-      run.log.WriteLog("Cannot List Folder : " + root + relPath + " : " + error);
-      state.listingFailed = true;
-      if (side == Side::kSource) state.unlistedSourceFolders.push_back(relPath);
+      report.messages.push_back("Cannot List Folder : " + root + relPath + " : " + error);
+      report.unlistedFolders.push_back(relPath);
     };
 
     // WriteFromRecord and WriteToRecord: one record per entry, every
     // directory entered, no listing ended early.
     const WalkCallback writeRecord = [&](const WalkEntry& entry, bool& descend) {
+      if (stop != nullptr && stop->load(std::memory_order_relaxed)) throw ListingStopped();
       FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root,
                             entry.isFile ? TimeStampOf(run.platform, entry.info, side) : "");
       out.Buffer() += "\r\n";
@@ -157,7 +165,56 @@ bool WriteInventory(RunContext& run, Side side) {
     WalkFolder(run.platform, StripTrailingBackslash(root), 0, writeRecord, options);
   }
   out.Close();
+}
+
+InventoryListing::InventoryListing(RunContext& run) : run_(run) {}
+
+InventoryListing::~InventoryListing() {
+  stop_ = true;
+  if (destinationWalk_.joinable()) destinationWalk_.join();
+}
+
+bool InventoryListing::WriteSource() {
+  auto source = ClaimInventory(run_, Side::kSource);
+  if (!source) {
+    LogLimitReached(run_);
+    return false;
+  }
+  destination_ = ClaimInventory(run_, Side::kDestination);
+  if (destination_) {
+    destinationWalk_ = std::thread([this] {
+      try {
+        ListSide(run_, Side::kDestination, *destination_->file, destinationReport_, &stop_);
+      } catch (const ListingStopped&) {
+      } catch (...) {
+        destinationError_ = std::current_exception();
+      }
+    });
+  }
+  ListingReport report;
+  ListSide(run_, Side::kSource, *source->file, report, nullptr);
+  Publish(report, Side::kSource);
   return true;
+}
+
+bool InventoryListing::WriteDestination() {
+  if (!destination_) {
+    LogLimitReached(run_);
+    return false;
+  }
+  destinationWalk_.join();
+  if (destinationError_) std::rethrow_exception(destinationError_);
+  Publish(destinationReport_, Side::kDestination);
+  return true;
+}
+
+void InventoryListing::Publish(const ListingReport& report, Side side) {
+  for (const std::string& message : report.messages) run_.log.WriteLog(message);
+  if (!report.unlistedFolders.empty()) run_.state.listingFailed = true;
+  if (side == Side::kSource) {
+    auto& unlisted = run_.state.unlistedSourceFolders;
+    unlisted.insert(unlisted.end(), report.unlistedFolders.begin(), report.unlistedFolders.end());
+  }
 }
 
 }  // namespace fts

@@ -2,7 +2,11 @@
 // beside the executable: one record per entry, in the walk's order.
 #pragma once
 
+#include <atomic>
+#include <exception>
 #include <memory>
+#include <thread>
+#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,8 +39,48 @@ std::string StripTrailingBackslash(std::string_view text);
 void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
                            std::string_view root, std::string_view timeStamp);
 
-// Lists every root of the side into a newly claimed inventory file. False
-// when no inventory name is free (the limit message has been logged).
-bool WriteInventory(RunContext& run, Side side);
+// What a listing found besides its records: one log line per folder that
+// could not be listed, and those folders' RelPaths.
+struct ListingReport {
+  std::vector<std::string> messages;
+  std::vector<std::string> unlistedFolders;
+};
+
+// Thrown inside a listing that was asked to stop.
+struct ListingStopped {};
+
+// Lists every root of the side into the side's claimed inventory file, one
+// record per entry in the walk's order, and closes the file.
+void ListSide(RunContext& run, Side side, File& file, ListingReport& report,
+              const std::atomic<bool>* stop);
+
+// Lists the source tree and then the destination tree into their
+// inventories beside the executable. The destination tree is walked on a
+// second thread while the source tree is walked; its messages are held back
+// until WriteDestination, so the log reads exactly as if the listings ran
+// one after the other.
+class InventoryListing {
+ public:
+  explicit InventoryListing(RunContext& run);
+  ~InventoryListing();
+  InventoryListing(const InventoryListing&) = delete;
+  InventoryListing& operator=(const InventoryListing&) = delete;
+
+  // False when no source inventory name is free (the limit message has
+  // been logged).
+  bool WriteSource();
+  // False when no destination inventory name is free.
+  bool WriteDestination();
+
+ private:
+  void Publish(const ListingReport& report, Side side);
+
+  RunContext& run_;
+  std::optional<ClaimedInventory> destination_;
+  ListingReport destinationReport_;
+  std::thread destinationWalk_;
+  std::atomic<bool> stop_{false};
+  std::exception_ptr destinationError_;
+};
 
 }  // namespace fts

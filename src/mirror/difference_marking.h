@@ -2,15 +2,47 @@
 // ActionFlag "1" of both records with "0", in place in both inventories.
 #pragma once
 
+#include <cstdint>
+
 #include "run/run_context.h"
 
 namespace fts {
 
 // For every source record, bisects ToLineIndex for the destination record of
-// the same RelPath; fills FromMatches and ToMatches with the offsets of the
-// pairs' line ends, then writes the marks. Destination entries at or below a
-// source folder that could not be listed are marked too, so that a read
-// error never leads to a deletion.
+// the same RelPath and marks both records of each identical pair.
+// Destination entries at or below a source folder that could not be listed
+// are marked too, so that a read error never leads to a deletion.
+// ToLineIndex is used up: its entries are left in no useful order.
 void MarkIdenticalRecords(RunContext& run);
+
+// The bisection over ToLineIndex entries lo..hi: calls `relPathAt(entry)`
+// for each probe and returns the entry whose RelPath equals `relPath`, or
+// -1. A move of `lo` that makes no progress sends the next probe to `hi`.
+template <typename RelPathAt>
+std::int64_t BisectToLineIndex(std::int64_t lo, std::int64_t hi, std::string_view relPath,
+                               RelPathAt&& relPathAt) {
+  auto mid = [](std::int64_t a, std::int64_t b) { return (a + b) / 2; };
+  if (lo > hi) return -1;
+  std::int64_t lastLo = -1;
+  std::int64_t probe = mid(lo, hi);
+  for (;;) {
+    const int order = relPath.compare(relPathAt(probe));
+    if (order == 0) return probe;
+    if (order > 0) {
+      lo = mid(lo, hi);
+      probe = mid(lo, hi);
+      if (lo == hi) return -1;
+      if (lo == lastLo) {
+        lo = hi;
+        probe = hi;
+      }
+      lastLo = lo;
+    } else {
+      hi = mid(lo, hi);
+      probe = mid(lo, hi);
+      if (lo == hi) return -1;
+    }
+  }
+}
 
 }  // namespace fts

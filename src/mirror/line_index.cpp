@@ -1,74 +1,187 @@
 #include "mirror/line_index.h"
 
-#include <utility>
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "mirror/text_file.h"
+#include "run/run_errors.h"
+#include "text/record_escape.h"
 
 namespace fts {
+namespace {
 
-void SetUpRecordSplitter(TStrArrayClass& splitter) {
-  splitter.SetDelimiter(kFieldDelimiter);
-  splitter.SetQuote("");
-}
+constexpr std::int64_t kRootFolder = -1;
+constexpr std::int64_t kNoGroup = -2;
+constexpr std::int64_t kUnplaced = -1;
 
-std::string_view RelPathAt(InventoryTextFile& file, TStrArrayClass& splitter, std::string& line,
-                           std::int64_t offset) {
-  file.Seek(offset);
-  file.ReadLine(line);
-  splitter.Split(line);
-  return splitter.GetItem(kRelPathField);
-}
+struct Folder {
+  std::int64_t subtreeSize = 0;  // lines below the folder
+  std::int64_t blockStart = 0;   // where they begin in the sorted index
+};
 
-void BuildToLineIndex(RunContext& run) {
-  std::vector<std::int64_t>& index = run.state.toLineIndex;
-  InventoryTextFile file(run.platform, run.state.destination.fileName);
-  std::string line;
+struct OpenFolder {
+  std::int64_t depth;
+  std::int64_t ordinal;      // the folder's number in file order
+  std::int64_t firstRecord;  // the number of the line after the folder's own
+};
 
-  file.Open();
-  while (!file.Eof()) {
-    index.push_back(file.Pos());
-    file.ReadLine(line);
+// One entry of a folder: a line, sorted by its name, or the block of all
+// lines below a subfolder, sorted by the subfolder's name and a separator.
+struct SortItem {
+  std::size_t nameStart;
+  std::size_t nameLength;
+  bool isBlock;
+  std::int64_t offset;  // the line's offset (lines only)
+  std::int64_t folder;  // the folder's ordinal (folders and blocks)
+};
+
+class ItemOrder {
+ public:
+  explicit ItemOrder(const std::string& names) : names_(names) {}
+
+  bool operator()(const SortItem& a, const SortItem& b) const {
+    const std::size_t common = std::min(a.nameLength, b.nameLength);
+    const int order = std::memcmp(names_.data() + a.nameStart, names_.data() + b.nameStart, common);
+    if (order != 0) return order < 0;
+    return NextByte(a, common) < NextByte(b, common);
   }
-  file.Close();
 
-  file.Open();
-  TStrArrayClass sharedSplitter;
-  SetUpRecordSplitter(sharedSplitter);
-  if (!index.empty()) {
-    SortToLineIndex(index, 0, static_cast<std::int64_t>(index.size()) - 1, file, sharedSplitter);
+ private:
+  // The byte of the item's key at `position`, -1 past its end.
+  int NextByte(const SortItem& item, std::size_t position) const {
+    if (position < item.nameLength) {
+      return static_cast<unsigned char>(names_[item.nameStart + position]);
+    }
+    if (position == item.nameLength && item.isBlock) return kPathSeparator;
+    return -1;
   }
-  file.Close();
-}
 
-void SortToLineIndex(std::vector<std::int64_t>& index, std::int64_t first, std::int64_t last,
-                     InventoryTextFile& file, TStrArrayClass& sharedSplitter) {
-  std::string line;
-  std::string pivot;
-  auto relPathAt = [&](std::int64_t entry) {
-    return RelPathAt(file, sharedSplitter, line, index[static_cast<std::size_t>(entry)]);
-  };
+  const std::string& names_;
+};
 
-  while (first < last) {
-    std::int64_t lo = first;
-    std::int64_t hi = last;
-    pivot = relPathAt((first + last) / 2);
-    while (lo <= hi) {
-      while (CompareOrdinal(relPathAt(lo), pivot) < 0) ++lo;
-      while (CompareOrdinal(relPathAt(hi), pivot) > 0) --hi;
-      if (lo <= hi) {
-        std::swap(index[static_cast<std::size_t>(lo)], index[static_cast<std::size_t>(hi)]);
-        ++lo;
-        --hi;
+class IndexBuilder {
+ public:
+  IndexBuilder(RunContext& run)
+      : index_(run.state.toLineIndex), file_(run.platform, run.state.destination.fileName) {
+    SetUpRecordSplitter(splitter_);
+  }
+
+  void Build() {
+    index_.clear();
+    file_.Open();
+    CountFolders();
+    index_.assign(static_cast<std::size_t>(records_), kUnplaced);
+    for (std::int64_t level = 0; level <= deepest_; ++level) PlaceLevel(level);
+    file_.Close();
+    if (std::find(index_.begin(), index_.end(), kUnplaced) != index_.end()) {
+      throw InventoryIoError(file_.FileName() + " does not list a tree depth first");
+    }
+  }
+
+ private:
+  std::int64_t ReadRecord() {
+    file_.ReadLine(line_);
+    splitter_.Split(line_);
+    return DepthOf(splitter_);
+  }
+
+  // The first sweep: how many lines lie below each folder.
+  void CountFolders() {
+    std::vector<OpenFolder> open;
+    auto closeFolders = [&](std::int64_t depth) {
+      while (!open.empty() && open.back().depth >= depth) {
+        folders_[static_cast<std::size_t>(open.back().ordinal)].subtreeSize =
+            records_ - open.back().firstRecord;
+        open.pop_back();
+      }
+    };
+    while (!file_.Eof()) {
+      const std::int64_t depth = ReadRecord();
+      closeFolders(depth);
+      if (IsDirectoryRecord(splitter_)) {
+        open.push_back({depth, static_cast<std::int64_t>(folders_.size()), records_ + 1});
+        folders_.emplace_back();
+      }
+      deepest_ = std::max(deepest_, depth);
+      ++records_;
+    }
+    closeFolders(0);
+  }
+
+  // One sweep: sorts the entries of every folder at `level` - 1 (the root
+  // for level 0) and places them, and the blocks below them, in the index.
+  void PlaceLevel(std::int64_t level) {
+    file_.Seek(0);
+    std::vector<OpenFolder> open;
+    std::int64_t ordinal = 0;
+    std::int64_t group = kNoGroup;
+    while (!file_.Eof()) {
+      const std::int64_t offset = file_.Pos();
+      const std::int64_t depth = ReadRecord();
+      while (!open.empty() && open.back().depth >= depth) open.pop_back();
+      const bool isFolder = IsDirectoryRecord(splitter_);
+      if (depth == level) {
+        const std::int64_t parent = open.empty() ? kRootFolder : open.back().ordinal;
+        if (parent != group) {
+          PlaceGroup(group);
+          group = parent;
+        }
+        AddItems(offset, isFolder ? ordinal : kRootFolder);
+      }
+      if (isFolder) open.push_back({depth, ordinal++, 0});
+    }
+    PlaceGroup(group);
+  }
+
+  void AddItems(std::int64_t offset, std::int64_t folder) {
+    const std::string_view relPath = RecordPathView(splitter_.GetItem(kRelPathField), scratch_);
+    const std::string_view name = relPath.substr(relPath.rfind(kPathSeparator) + 1);
+    const std::size_t start = names_.size();
+    names_ += name;
+    items_.push_back({start, name.size(), false, offset, folder});
+    if (folder != kRootFolder && FolderAt(folder).subtreeSize > 0) {
+      items_.push_back({start, name.size(), true, kUnplaced, folder});
+    }
+  }
+
+  void PlaceGroup(std::int64_t parent) {
+    if (items_.empty()) return;
+    SortToLineIndex(items_, 0, static_cast<std::int64_t>(items_.size()) - 1, ItemOrder(names_));
+    std::int64_t position = parent == kRootFolder ? 0 : FolderAt(parent).blockStart;
+    for (const SortItem& item : items_) {
+      if (item.isBlock) {
+        Folder& folder = FolderAt(item.folder);
+        folder.blockStart = position;
+        position += folder.subtreeSize;
+      } else {
+        if (position < 0 || position >= records_ ||
+            index_[static_cast<std::size_t>(position)] != kUnplaced) {
+          throw InventoryIoError(file_.FileName() + " does not list a tree depth first");
+        }
+        index_[static_cast<std::size_t>(position++)] = item.offset;
       }
     }
-    // The parts are first..hi and lo..last: sort the smaller one by
-    // recursion and carry on with the larger one here.
-    if (hi - first < last - lo) {
-      if (hi > first) SortToLineIndex(index, first, hi, file, sharedSplitter);
-      first = lo;
-    } else {
-      if (lo < last) SortToLineIndex(index, lo, last, file, sharedSplitter);
-      last = hi;
-    }
+    items_.clear();
+    names_.clear();
   }
-}
+
+  Folder& FolderAt(std::int64_t ordinal) { return folders_[static_cast<std::size_t>(ordinal)]; }
+
+  std::vector<std::int64_t>& index_;
+  InventoryTextFile file_;
+  TStrArrayClass splitter_;
+  std::string line_;
+  std::string scratch_;
+  std::vector<Folder> folders_;
+  std::int64_t records_ = 0;
+  std::int64_t deepest_ = -1;
+  std::vector<SortItem> items_;
+  std::string names_;
+};
+
+}  // namespace
+
+void BuildToLineIndex(RunContext& run) { IndexBuilder(run).Build(); }
 
 }  // namespace fts

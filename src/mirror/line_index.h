@@ -3,42 +3,53 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
-#include "mirror/text_file.h"
+#include "mirror/record.h"
 #include "run/run_context.h"
-#include "text/UnitStrArray.h"
 
 namespace fts {
 
-inline constexpr std::int32_t kKindField = 0;
-inline constexpr std::int32_t kFullPathField = 1;
-inline constexpr std::int32_t kRelPathField = 2;
-inline constexpr std::int32_t kDepthField = 3;
-inline constexpr std::int32_t kTimeStampField = 4;
-inline constexpr std::int32_t kActionFlagField = 5;
-
-// A splitter set up for inventory records.
-void SetUpRecordSplitter(TStrArrayClass& splitter);
-
-// Ordinal order: byte by byte as unsigned numbers, a prefix first.
-inline int CompareOrdinal(std::string_view a, std::string_view b) { return a.compare(b); }
-
-// Reads the line at `offset` and returns its RelPath field (valid until the
-// splitter's next split).
-std::string_view RelPathAt(InventoryTextFile& file, TStrArrayClass& splitter, std::string& line,
-                           std::int64_t offset);
-
-// Fills the run's ToLineIndex with the offset of every destination line and
-// sorts it by RelPath.
+// Fills the run's ToLineIndex with the offset of every destination line,
+// in the ordinal order of the RelPaths (as paths, escapes undone).
+//
+// The inventory lists a tree depth first, so everything below a folder is
+// one run of lines, and in sorted order everything below a folder is one
+// run too, ordered as if the folder's name ended in the separator. So the
+// whole order follows from sorting each folder's direct entries by name:
+// one sweep of the file per level places every line, and memory holds only
+// the index, two numbers per folder and the names of one folder at a time.
 void BuildToLineIndex(RunContext& run);
 
-// Quicksort with Hoare partitioning around the RelPath of the middle entry,
-// over entries first to last of `index`. It recurses into the smaller part
-// only, so its depth stays below log2(n) whatever the order of names.
-void SortToLineIndex(std::vector<std::int64_t>& index, std::int64_t first, std::int64_t last,
-                     InventoryTextFile& file, TStrArrayClass& sharedSplitter);
+// Sorts items[first..last]: a quicksort that partitions Hoare's way around
+// the middle item and recurses into the smaller part only, so that its
+// depth stays below log2(n) whatever the order of the items.
+template <typename T, typename Less>
+void SortToLineIndex(std::vector<T>& items, std::int64_t first, std::int64_t last,
+                     const Less& less) {
+  auto at = [&](std::int64_t i) -> T& { return items[static_cast<std::size_t>(i)]; };
+  while (first < last) {
+    std::int64_t lo = first;
+    std::int64_t hi = last;
+    const T pivot = at((first + last) / 2);
+    while (lo <= hi) {
+      while (less(at(lo), pivot)) ++lo;
+      while (less(pivot, at(hi))) --hi;
+      if (lo <= hi) {
+        std::swap(at(lo), at(hi));
+        ++lo;
+        --hi;
+      }
+    }
+    if (hi - first < last - lo) {
+      if (hi > first) SortToLineIndex(items, first, hi, less);
+      first = lo;
+    } else {
+      if (lo < last) SortToLineIndex(items, lo, last, less);
+      last = hi;
+    }
+  }
+}
 
 }  // namespace fts

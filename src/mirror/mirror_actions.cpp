@@ -1,10 +1,10 @@
 #include "mirror/mirror_actions.h"
 
-#include <charconv>
 #include <functional>
 #include <string>
 
-#include "mirror/line_index.h"
+#include "mirror/record.h"
+#include "mirror/text_file.h"
 #include "run/run_errors.h"
 #include "text/record_escape.h"
 
@@ -31,18 +31,6 @@ void ReadWholeInventory(RunContext& run, const std::string& fileName,
   file.Open();
   ForEachRecord(file, splitter, onRecord);
   file.Close();
-}
-
-bool IsPending(const TStrArrayClass& record) { return record.GetItem(kActionFlagField) == "1"; }
-
-std::int64_t DepthOf(const TStrArrayClass& record) {
-  const std::string_view text = record.GetItem(kDepthField);
-  std::int64_t depth = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), depth);
-  if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
-    throw ConvertError("'" + std::string(text) + "' is not a valid integer value");
-  }
-  return depth;
 }
 
 class MirrorActions {
@@ -91,7 +79,7 @@ class MirrorActions {
 
   void DeletePendingFiles() {
     ReadWholeInventory(run_, state_.destination.fileName, [&](const TStrArrayClass& record) {
-      if (record.GetItem(kKindField) == "File" && IsPending(record)) {
+      if (IsFileRecord(record) && IsPending(record)) {
         const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
         Act("Delete File      : " + path, [&] { return run_.platform.DeleteFile(path); });
       }
@@ -118,7 +106,7 @@ class MirrorActions {
 
   void CopyPendingFiles() {
     ReadWholeInventory(run_, state_.source.fileName, [&](const TStrArrayClass& record) {
-      if (record.GetItem(kKindField) == "File" && IsPending(record)) {
+      if (IsFileRecord(record) && IsPending(record)) {
         const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
         const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
         for (const std::string& root : state_.toRoots) {
@@ -144,7 +132,7 @@ class MirrorActions {
     for (std::int64_t level = first;; level += step) {
       file.Seek(0);
       ForEachRecord(file, splitter, [&](const TStrArrayClass& record) {
-        if (record.GetItem(kKindField) == "Directory" && DepthOf(record) == level &&
+        if (IsDirectoryRecord(record) && DepthOf(record) == level &&
             IsPending(record)) {
           onDirectory(record);
         }

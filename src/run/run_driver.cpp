@@ -71,13 +71,14 @@ int RunSequence(const std::vector<std::string>& arguments, RunContext& run) {
   log.WriteLog("MirrorFromPath : " + state.mirrorFromPath);
   log.WriteLog("MirrorToPath   : " + state.mirrorToPath);
 
+  InventoryListing inventories(run);
   log.WriteLog("Get MirrorFromPath Information...");
-  if (!WriteInventory(run, Side::kSource)) {
+  if (!inventories.WriteSource()) {
     log.WriteLog(kAbnormalEndBanner);
     return kExitNoInventoryName;
   }
   log.WriteLog("Get MirrorToPath Information...");
-  if (!WriteInventory(run, Side::kDestination)) {
+  if (!inventories.WriteDestination()) {
     log.WriteLog(kAbnormalEndBanner);
     return kExitNoInventoryName;
   }
@@ -100,9 +101,7 @@ int RunSequence(const std::vector<std::string>& arguments, RunContext& run) {
 
 // Step 14: deletes the inventory files that this run created, and only those.
 void CleanUp(Platform& platform, RunState& state) {
-  state.toLineIndex.clear();
-  state.fromMatches.clear();
-  state.toMatches.clear();
+  state.toLineIndex = {};
   for (Side side : {Side::kSource, Side::kDestination}) {
     Inventory& inventory = state.InventoryOf(side);
     if (inventory.fileName.empty() || !platform.FileExists(inventory.fileName)) continue;

@@ -36,11 +36,8 @@ struct RunState {
   Inventory source;
   Inventory destination;
 
-  // Byte offsets into the destination inventory, sorted by RelPath.
+  // Byte offsets of the destination inventory's lines, sorted by RelPath.
   std::vector<std::int64_t> toLineIndex;
-  // Offsets of the line ends of identical pairs, pair i in entry i of both.
-  std::vector<std::int64_t> fromMatches;
-  std::vector<std::int64_t> toMatches;
 
   // RelPaths of source folders that could not be listed ("" for the root).
   std::vector<std::string> unlistedSourceFolders;
@@ -48,6 +45,9 @@ struct RunState {
   bool actionFailed = false;
 
   Inventory& InventoryOf(Side side) { return side == Side::kSource ? source : destination; }
+  const Inventory& InventoryOf(Side side) const {
+    return side == Side::kSource ? source : destination;
+  }
   std::vector<std::string>& RootsOf(Side side) {
     return side == Side::kSource ? fromRoots : toRoots;
   }

@@ -64,3 +64,13 @@ std::string UnescapeRecordPath(std::string_view field) {
 }
 
 }  // namespace fts
+
+namespace fts {
+
+std::string_view RecordPathView(std::string_view field, std::string& scratch) {
+  if (!field.starts_with(kEscapeMarker)) return field;
+  scratch = UnescapeRecordPath(field);
+  return scratch;
+}
+
+}  // namespace fts

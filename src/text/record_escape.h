@@ -24,3 +24,11 @@ void AppendEscapedRecordPath(std::string& out, std::string_view path);
 std::string UnescapeRecordPath(std::string_view field);
 
 }  // namespace fts
+
+namespace fts {
+
+// The path a field stands for, as a view of the field itself when it is not
+// escaped (the usual case) and of `scratch` otherwise.
+std::string_view RecordPathView(std::string_view field, std::string& scratch);
+
+}  // namespace fts

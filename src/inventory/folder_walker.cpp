@@ -46,6 +46,10 @@ class Walker {
       }
     }
     path.resize(rootLength);
+    // A listing that broke off is as unreliable as one that never began.
+    if (const std::string error = listing->Error(); !error.empty()) {
+      ReportListFailure(path, level, error);
+    }
   }
 
  private:

@@ -3,6 +3,7 @@
 // fault-injecting version in front of the real one.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,33 @@ struct LocalDateTime {
   int second = 0;
 };
 
+// How the user's regional settings write dates and times, read once when the
+// platform is made. The patterns use the letters of the Windows regional
+// settings (see text/date_time_pattern.h). The defaults are the fixed
+// formats of a system without such settings: the log stamp's time
+// "HH:MM:SS", and TimeStamp's "YYYY/MM/DD" with the time "H:MM:SS" after it.
+struct RegionalFormats {
+  // Joins the hours, minutes and seconds of the log stamp.
+  std::string timeSeparator = ":";
+  // TimeStamp: the date, and the time of day that follows it after a blank.
+  std::string shortDate = "yyyy/MM/dd";
+  std::string longTime = "H:mm:ss";
+  // The texts of a 12-hour time ("t" and "tt").
+  std::string amText = "AM";
+  std::string pmText = "PM";
+  // Names for "MMM", "MMMM", "ddd", "dddd" and "g"; the days from Sunday.
+  std::array<std::string, 12> monthNames = {"January",   "February", "March",    "April",
+                                            "May",       "June",     "July",     "August",
+                                            "September", "October",  "November", "December"};
+  std::array<std::string, 12> abbreviatedMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::array<std::string, 7> dayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                         "Thursday", "Friday", "Saturday"};
+  std::array<std::string, 7> abbreviatedDayNames = {"Sun", "Mon", "Tue", "Wed",
+                                                    "Thu", "Fri", "Sat"};
+  std::string eraText = "A.D.";
+};
+
 // Which file an entry is, independent of the name it was reached by.
 struct FileIdentity {
   std::uint64_t device = 0;
@@ -75,6 +103,9 @@ class DirectoryListing {
   virtual bool Next(std::string& name, DirEntryInfo& info) = 0;
   // The directory this listing enumerates.
   virtual FileIdentity Identity() const = 0;
+  // After Next returned false: the system's error text when the listing
+  // broke off before its end, empty at a normal end.
+  virtual std::string Error() const { return {}; }
 };
 
 // An open file. Reads and one-byte writes are positioned; Append writes at
@@ -149,6 +180,16 @@ class Platform {
 
   virtual void WriteStdout(std::string_view text) = 0;
   virtual void WriteStderr(std::string_view text) = 0;
+
+  // The formats of the log stamp and of TimeStamp, as read at start.
+  virtual const RegionalFormats& RegionalSettings() {
+    static const RegionalFormats fixedFormats;
+    return fixedFormats;
+  }
+  // A path in a form in which two names of one folder are equal byte for
+  // byte where the system ignores letter case in names; unchanged where it
+  // does not.
+  virtual std::string FoldPathCase(const std::string& path) { return path; }
 };
 
 // The implementation for the system the program was built for.
@@ -195,6 +236,8 @@ class ForwardingPlatform : public Platform {
   }
   void WriteStdout(std::string_view text) override { inner_.WriteStdout(text); }
   void WriteStderr(std::string_view text) override { inner_.WriteStderr(text); }
+  const RegionalFormats& RegionalSettings() override { return inner_.RegionalSettings(); }
+  std::string FoldPathCase(const std::string& path) override { return inner_.FoldPathCase(path); }
 
  protected:
   Platform& inner_;

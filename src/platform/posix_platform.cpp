@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -38,11 +39,15 @@ class PosixListing : public DirectoryListing {
 
   int Fd() const { return fd_; }
   FileIdentity Identity() const override { return identity_; }
+  std::string Error() const override { return error_; }
 
   bool Next(std::string& name, DirEntryInfo& info) override {
     errno = 0;
     const dirent* entry = readdir(dir_);
-    if (entry == nullptr) return false;
+    if (entry == nullptr) {
+      if (errno != 0) error_ = ErrorText(errno);
+      return false;
+    }
     name.assign(entry->d_name);
     info = DirEntryInfo{};
     if (entry->d_type == DT_DIR) {
@@ -75,6 +80,7 @@ class PosixListing : public DirectoryListing {
   int fd_;
   LinkPolicy policy_;
   FileIdentity identity_;
+  std::string error_;
 };
 
 class PosixFile : public File {
@@ -149,28 +155,34 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-// Copies the bytes of one open file into another, in the kernel when it can.
-Status CopyContents(int in, int out) {
-  bool kernelCopy = true;
-  for (;;) {
-    if (kernelCopy) {
-      const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-      if (n > 0) continue;
-      if (n == 0) return Status::Ok();
-      if (errno == EINTR) continue;
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
-          errno != EPERM) {
-        return LastError();
-      }
-      kernelCopy = false;  // carry on where the kernel stopped, through user space
+// Copies the bytes of one open file into another, in the kernel when it
+// can. `size` is the length seen when the file was opened: a file that grows
+// meanwhile is copied as it was, one that shrinks as far as it goes.
+Status CopyContents(int in, int out, off_t size) {
+  off_t copied = 0;
+  while (copied < size) {
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr,
+                                      static_cast<std::size_t>(size - copied), 0);
+    if (n > 0) {
+      copied += n;
+      continue;
     }
-    static thread_local std::vector<char> buffer(1 << 20);
+    if (n == 0) return Status::Ok();
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+        errno != EPERM) {
+      return LastError();
+    }
+    break;  // carry on where the kernel stopped, through user space
+  }
+  static thread_local std::vector<char> buffer(1 << 20);
+  while (copied < size) {
     const ssize_t got = read(in, buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR) continue;
       return LastError();
     }
-    if (got == 0) return Status::Ok();
+    if (got == 0) break;
     for (ssize_t done = 0; done < got;) {
       const ssize_t put = write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
       if (put < 0) {
@@ -179,7 +191,9 @@ Status CopyContents(int in, int out) {
       }
       done += put;
     }
+    copied += got;
   }
+  return Status::Ok();
 }
 
 class PosixPlatform : public Platform {
@@ -299,14 +313,16 @@ class PosixPlatform : public Platform {
   }
 
   Status CopyFile(const std::string& from, const std::string& to) override {
+    // A FIFO or a device would block or never end: only regular files are
+    // opened. O_NONBLOCK guards against one swapped in meanwhile; it does
+    // nothing to a regular file.
     struct stat st;
     if (stat(from.c_str(), &st) != 0) return LastError();
-    // A FIFO or a device would block or never end: only regular files copy.
     if (!S_ISREG(st.st_mode)) return Status::Error("Not a regular file");
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in < 0) return LastError();
-    Status status = CopyOpenFile(in, st, to);
-    close(in);
+    Status status = CopyOpenFile(in, to);
+    close(in);  // read-only: nothing can be lost here
     return status;
   }
 
@@ -347,48 +363,122 @@ class PosixPlatform : public Platform {
     }
   }
 
-  // Writes the copy under a temporary name in the destination folder and
-  // renames it over the final name, so that neither a link standing there
-  // nor a half-written file can result.
-  Status CopyOpenFile(int in, const struct stat& st, const std::string& to) {
-    struct stat inSt;
-    if (fstat(in, &inSt) != 0) return LastError();
-    if (!S_ISREG(inSt.st_mode)) return Status::Error("Not a regular file");
-    const int flags = fcntl(in, F_GETFL);
-    if (flags >= 0) fcntl(in, F_SETFL, flags & ~O_NONBLOCK);
+  // Writes the copy as a file without a name in the destination folder and
+  // gives it the final name only when it is complete, so that neither a
+  // link standing there nor a half-written file can result. Where something
+  // still stands under the name, the copy takes a temporary name and is
+  // renamed over it.
+  Status CopyOpenFile(int in, const std::string& to) {
+    struct stat st;
+    if (fstat(in, &st) != 0) return LastError();
+    if (!S_ISREG(st.st_mode)) return Status::Error("Not a regular file");
 
+    // Set-id bits are left out: the copy's owner is whoever runs the mirror.
+    const mode_t mode = st.st_mode & 01777;
+    const std::string folder = FolderOf(to);
+    const int out = unnamedFilesWork_ ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)
+                                      : -1;
+    if (out < 0) {
+      if (unnamedFilesWork_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return LastError();
+      }
+      return CopyThroughTemporaryName(in, st, mode, to);
+    }
+    Status status = WriteCopy(in, out, st, mode);
+    if (status) {
+      char self[64];
+      std::snprintf(self, sizeof self, "/proc/self/fd/%d", out);
+      if (linkat(AT_FDCWD, self, AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        if (errno == EEXIST) {
+          status = LinkOverExisting(self, to);
+        } else {
+          status = LastError();
+        }
+      }
+    }
+    if (close(out) != 0 && status) status = LastError();
+    return status;
+  }
+
+  // Contents, permission bits and times of `in` into `out`.
+  Status WriteCopy(int in, int out, const struct stat& st, mode_t mode) {
+    Status status = CopyContents(in, out, st.st_size);
+    if (status && (mode & ~umask_) != mode && fchmod(out, mode) != 0) status = LastError();
+    if (status) {
+      const struct timespec times[2] = {st.st_atim, st.st_mtim};
+      if (futimens(out, times) != 0) status = LastError();
+    }
+    return status;
+  }
+
+  std::string TemporaryNameIn(const std::string& folder) {
+    return folder + ".fts-" + std::to_string(pid_) + "-" + std::to_string(copyCounter_++) +
+           ".tmp";
+  }
+
+  // Gives the complete unnamed file `self` a temporary name beside `to`,
+  // then renames it over what stands under `to`.
+  Status LinkOverExisting(const char* self, const std::string& to) {
+    const std::string temporary = TemporaryNameIn(FolderOf(to));
+    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporary);
+    Status status = Status::Ok();
+    if (linkat(AT_FDCWD, self, AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      status = LastError();
+    } else if (rename(temporary.c_str(), to.c_str()) != 0) {
+      status = LastError();
+      RemoveTemporary(temporary);
+    }
+    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+    return status;
+  }
+
+  // For file systems without unnamed files: the copy is written under a
+  // temporary name and renamed.
+  Status CopyThroughTemporaryName(int in, const struct stat& st, mode_t mode,
+                                  const std::string& to) {
     const std::string folder = FolderOf(to);
     std::string temporary;
     int out = -1;
-    {
-      InterruptHoldOff holdOff;
-      for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-        temporary = folder + ".fts-" + std::to_string(getpid()) + "-" +
-                    std::to_string(copyCounter_++) + ".tmp";
-        out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (out < 0 && errno != EEXIST) return LastError();
-      }
-      if (out < 0) return LastError();
+    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+      temporary = TemporaryNameIn(folder);
+      // Registered before it exists: the name is this process's own, so an
+      // interrupt in between deletes nothing else.
       SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporary);
+      out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      if (out < 0 && errno != EEXIST) break;
     }
-
-    Status status = CopyContents(in, out);
-    // Set-id bits are left out: the copy's owner is whoever runs the mirror.
-    if (status && fchmod(out, inSt.st_mode & 01777) != 0) status = LastError();
-    if (status) {
-      const struct timespec times[2] = {inSt.st_atim, inSt.st_mtim};
-      if (futimens(out, times) != 0) status = LastError();
+    if (out < 0) {
+      Status status = LastError();
+      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+      return status;
     }
+    Status status = WriteCopy(in, out, st, mode);
     if (close(out) != 0 && status) status = LastError();
     if (status && rename(temporary.c_str(), to.c_str()) != 0) status = LastError();
-    if (!status) unlink(temporary.c_str());
+    if (!status) RemoveTemporary(temporary);
     SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
-    (void)st;
     return status;
+  }
+
+  void RemoveTemporary(const std::string& temporary) {
+    if (unlink(temporary.c_str()) != 0) {
+      WriteAll(2, "FernwickTreeSyncer: cannot delete " + temporary + ": " + ErrorText(errno) +
+                      "\n");
+    }
+  }
+
+  static mode_t CurrentUmask() {
+    const mode_t mask = umask(022);
+    umask(mask);
+    return mask;
   }
 
   bool stdoutFailed_ = false;
   std::uint64_t copyCounter_ = 0;
+  const mode_t umask_ = CurrentUmask();
+  const pid_t pid_ = getpid();
+  // Naming an unnamed file goes through /proc, which a sandbox may lack.
+  const bool unnamedFilesWork_ = access("/proc/self/fd", X_OK) == 0;
 };
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace fts {
 namespace {
 
 constexpr std::int64_t kRootFolder = -1;
+constexpr std::int64_t kNotAFolder = -1;
 constexpr std::int64_t kNoGroup = -2;
 constexpr std::int64_t kUnplaced = -1;
 
@@ -62,7 +63,7 @@ class ItemOrder {
 
 class IndexBuilder {
  public:
-  IndexBuilder(RunContext& run)
+  explicit IndexBuilder(RunContext& run)
       : index_(run.state.toLineIndex), file_(run.platform, run.state.destination.fileName) {
     SetUpRecordSplitter(splitter_);
   }
@@ -127,7 +128,7 @@ class IndexBuilder {
           PlaceGroup(group);
           group = parent;
         }
-        AddItems(offset, isFolder ? ordinal : kRootFolder);
+        AddItems(offset, isFolder ? ordinal : kNotAFolder);
       }
       if (isFolder) open.push_back({depth, ordinal++, 0});
     }
@@ -140,7 +141,7 @@ class IndexBuilder {
     const std::size_t start = names_.size();
     names_ += name;
     items_.push_back({start, name.size(), false, offset, folder});
-    if (folder != kRootFolder && FolderAt(folder).subtreeSize > 0) {
+    if (folder != kNotAFolder && FolderAt(folder).subtreeSize > 0) {
       items_.push_back({start, name.size(), true, kUnplaced, folder});
     }
   }

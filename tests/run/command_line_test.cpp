@@ -1,7 +1,6 @@
 #include "run/command_line.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -12,44 +11,38 @@
 namespace fts {
 namespace {
 
-using test::TempDir;
 using Args = std::vector<std::string>;
 
-TEST(MatchSwitchTest, AcceptsExactlyTheDryRunSwitches) {
+TEST(MatchSwitchTest, AcceptsExactlyTheDryRunSwitchesOnce) {
   const TStrManipulatorClass manipulator;
   for (const char* argument : {"-n", "--dry-run"}) {
     OptionTable table;
     InitOptionTable(table);
     EXPECT_FALSE(IsDryRun(table));
     EXPECT_TRUE(MatchSwitch(table, manipulator, argument)) << argument;
-    EXPECT_TRUE(IsDryRun(table)) << argument;
+    EXPECT_TRUE(IsDryRun(table));
+    EXPECT_FALSE(MatchSwitch(table, manipulator, "-n"));
+    EXPECT_FALSE(MatchSwitch(table, manipulator, "--dry-run"));
   }
-}
-
-TEST(MatchSwitchTest, RejectsTextAroundASwitchAndOtherForms) {
-  const TStrManipulatorClass manipulator;
-  for (const char* argument : {"-nx", "--dry-run-n", "-n-n", "-N", "--dry", "/n", "n", "-", ""}) {
+  for (const char* argument : {"-nx", "--dry-run-n", "-n-n", "-N", "--dry", "/n", ""}) {
     OptionTable table;
     InitOptionTable(table);
     EXPECT_FALSE(MatchSwitch(table, manipulator, argument)) << argument;
   }
 }
 
-TEST(MatchSwitchTest, AnOptionIsGivenOnlyOnce) {
+// Text after a switch may set further options, but never makes a switch.
+TEST(MatchSwitchTest, SwitchesRunTogetherAreNoSwitch) {
   const TStrManipulatorClass manipulator;
-  OptionTable table;
-  InitOptionTable(table);
-  ASSERT_TRUE(MatchSwitch(table, manipulator, "-n"));
-  EXPECT_FALSE(MatchSwitch(table, manipulator, "-n"));
-  EXPECT_FALSE(MatchSwitch(table, manipulator, "--dry-run"));
-  EXPECT_TRUE(IsDryRun(table));
+  OptionTable table = {{"dryrun", "False", "-n", ""}, {"verbose", "False", "-v"}};
+  EXPECT_FALSE(MatchSwitch(table, manipulator, "-n-v"));
+  EXPECT_EQ(table[0][1], "True");
+  EXPECT_EQ(table[1][1], "True");
 }
 
 TEST(RootOfTest, EndsInExactlyOneSeparator) {
-  EXPECT_EQ(RootOf("src"), "src/");
-  EXPECT_EQ(RootOf("src/"), "src/");
-  EXPECT_EQ(RootOf("src//"), "src/");
-  EXPECT_EQ(RootOf("/a/b///"), "/a/b/");
+  for (const char* typed : {"src", "src/", "src//", "src///"})
+    EXPECT_EQ(RootOf(typed), "src/");
   EXPECT_EQ(RootOf("/"), "/");
   EXPECT_EQ(RootOf("//"), "/");
 }
@@ -71,15 +64,18 @@ class CountingPlatform : public test::CapturingPlatform {
 class ParseCommandLineTest : public ::testing::Test {
  protected:
   ParseCommandLineTest() {
-    test::MakeDirs(src);
+    test::MakeDirs(src + "/inner");
     test::MakeDirs(dst);
-    InitOptionTable(state.optionTable);
+    std::filesystem::create_directory_symlink(src, dir / "link");
   }
   bool Parse(const Args& arguments) {
+    state = RunState{};
+    InitOptionTable(state.optionTable);
+    reason.clear();
     return ParseCommandLine(arguments, platform, manipulator, state, reason);
   }
 
-  TempDir dir;
+  test::TempDir dir;
   const std::string src = dir / "src";
   const std::string dst = dir / "dst";
   CountingPlatform platform;
@@ -88,117 +84,77 @@ class ParseCommandLineTest : public ::testing::Test {
   std::string reason;
 };
 
-TEST_F(ParseCommandLineTest, WrongArgumentCountsAreRejected) {
-  for (const Args& arguments :
-       {Args{}, Args{"-n"}, Args{src}, Args{"-n", src, dst, dst}, Args{"/?", src, dst}}) {
-    EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
-  }
-  EXPECT_FALSE(state.helpRequested);
-}
-
 TEST_F(ParseCommandLineTest, HelpAloneExaminesNoFolder) {
   for (const char* help : {"/?", "-help", "--help"}) {
-    state = RunState{};
     EXPECT_TRUE(Parse({help})) << help;
-    EXPECT_TRUE(state.helpRequested) << help;
+    EXPECT_TRUE(state.helpRequested);
     EXPECT_TRUE(state.fromRoots.empty());
   }
-  EXPECT_EQ(platform.lookups, 0);
-  for (const char* notHelp : {"-HELP", "/h", "help", "--help "}) {
-    state = RunState{};
+  for (const char* notHelp : {"-HELP", "/h", "help", "-n"}) {
     EXPECT_FALSE(Parse({notHelp})) << notHelp;
-    EXPECT_FALSE(state.helpRequested) << notHelp;
+    EXPECT_FALSE(state.helpRequested);
   }
-}
-
-TEST_F(ParseCommandLineTest, TwoFoldersAreTheSourceAndTheDestination) {
-  ASSERT_TRUE(Parse({src, dst})) << reason;
-  EXPECT_FALSE(state.helpRequested);
-  EXPECT_FALSE(IsDryRun(state.optionTable));
-  EXPECT_EQ(state.fromRoots, Args{src + "/"});
-  EXPECT_EQ(state.toRoots, Args{dst + "/"});
-  EXPECT_EQ(state.mirrorFromPath, src);
-  EXPECT_EQ(state.mirrorToPath, dst);
-}
-
-TEST_F(ParseCommandLineTest, SwitchBeforeTheFoldersSetsDryRun) {
-  for (const char* dryRun : {"-n", "--dry-run"}) {
-    state = RunState{};
-    InitOptionTable(state.optionTable);
-    ASSERT_TRUE(Parse({dryRun, src, dst})) << dryRun;
-    EXPECT_TRUE(IsDryRun(state.optionTable));
-    EXPECT_EQ(state.fromRoots, Args{src + "/"});
-    EXPECT_EQ(state.mirrorToPath, dst);
-  }
-}
-
-TEST_F(ParseCommandLineTest, NoSwitchBeforeTheFoldersLooksAtNoFolder) {
-  for (const char* notSwitch : {"-nx", "-x", "/?"})
-    EXPECT_FALSE(Parse({notSwitch, src, dst}));
   EXPECT_EQ(platform.lookups, 0);
 }
 
-TEST_F(ParseCommandLineTest, TrailingSeparatorsAreCutToOneButShownAsTyped) {
-  ASSERT_TRUE(Parse({src + "/", dst + "//"}));
-  EXPECT_EQ(state.fromRoots, Args{src + "/"});
-  EXPECT_EQ(state.toRoots, Args{dst + "/"});
-  EXPECT_EQ(state.mirrorFromPath, src + "/");
-  EXPECT_EQ(state.mirrorToPath, dst + "//");
+TEST_F(ParseCommandLineTest, WrongArgumentCountsAndNonSwitchesExamineNoFolder) {
+  for (const Args& arguments : {Args{}, Args{src}, Args{"", src, ""}, Args{"-n", src, dst, dst},
+                                Args{"/?", src, dst}, Args{"-nx", src, dst}}) {
+    EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
+  }
+  EXPECT_EQ(platform.lookups, 0);
 }
 
-TEST_F(ParseCommandLineTest, MissingFoldersAreRejected) {
+TEST_F(ParseCommandLineTest, RootsEndInOneSeparatorAndTypedPathsStayAsTyped) {
+  struct Case {
+    Args arguments;
+    bool dryRun;
+    std::string typedFrom, typedTo;
+  };
+  for (const Case& c : {Case{{src, dst}, false, src, dst},
+                        Case{{"-n", src + "/", dst + "//"}, true, src + "/", dst + "//"},
+                        Case{{"--dry-run", src, dst}, true, src, dst},
+                        Case{{"", src, "", dst, ""}, false, src, dst}}) {
+    ASSERT_TRUE(Parse(c.arguments)) << ::testing::PrintToString(c.arguments) << reason;
+    EXPECT_FALSE(state.helpRequested);
+    EXPECT_EQ(IsDryRun(state.optionTable), c.dryRun);
+    EXPECT_EQ(state.fromRoots, Args{src + "/"});
+    EXPECT_EQ(state.toRoots, Args{dst + "/"});
+    EXPECT_EQ(state.mirrorFromPath, c.typedFrom);
+    EXPECT_EQ(state.mirrorToPath, c.typedTo);
+  }
+}
+
+TEST_F(ParseCommandLineTest, BothFoldersMustExist) {
   test::WriteFile(dir / "file", "");
-  EXPECT_FALSE(Parse({dir / "none", dst}));
-  EXPECT_FALSE(Parse({dir / "file", dst}));
-  EXPECT_FALSE(Parse({src, dir / "none"}));
-  EXPECT_FALSE(Parse({src, dir / "file/"}));
-}
-
-TEST_F(ParseCommandLineTest, EmptyArgumentsAreNotCounted) {
-  EXPECT_TRUE(Parse({"", src, "", dst, ""}));
-  EXPECT_EQ(state.fromRoots, Args{src + "/"});
-  EXPECT_EQ(state.toRoots, Args{dst + "/"});
-  EXPECT_FALSE(Parse({"", src, ""}));
+  for (const Args& arguments : {Args{dir / "none", dst}, Args{dir / "file", dst},
+                                Args{src, dir / "none"}, Args{src, dir / "file/"}}) {
+    EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
+  }
+  EXPECT_TRUE(Parse({dir / "link", dst})) << "a link to a folder is a folder";
+  EXPECT_EQ(state.fromRoots, Args{dir / "link/"});
 }
 
 // After a switch, a second switch is taken as the source path.
 TEST_F(ParseCommandLineTest, SecondSwitchIsASourcePath) {
   EXPECT_FALSE(Parse({"-n", "-n", dst}));
-
   const std::filesystem::path before = std::filesystem::current_path();
   std::filesystem::current_path(dir.Path());
   test::MakeDirs("-n");
-  state = RunState{};
-  InitOptionTable(state.optionTable);
   const bool accepted = Parse({"-n", "-n", dst});
   std::filesystem::current_path(before);
-  EXPECT_TRUE(accepted);
+  EXPECT_TRUE(accepted) << reason;
   EXPECT_EQ(state.fromRoots, Args{"-n/"});
 }
 
-TEST_F(ParseCommandLineTest, LinkToAFolderIsAFolder) {
-  std::filesystem::create_directory_symlink(src, dir / "link");
-  EXPECT_TRUE(Parse({dir / "link", dst})) << reason;
-  EXPECT_EQ(state.fromRoots, Args{dir / "link/"});
-}
-
 TEST_F(ParseCommandLineTest, FoldersInsideOneAnotherAreRejected) {
-  test::MakeDirs(src + "/inner");
-  test::MakeDirs(dst + "/inner");
-  std::filesystem::create_directory_symlink(src, dir / "link");
   for (const Args& arguments :
-       {Args{src, src + "/inner"}, Args{dst + "/inner/", dst}, Args{src, dir / "link/inner"},
+       {Args{src, src + "/inner"}, Args{src + "/inner/", src}, Args{src, dir / "link/inner"},
         Args{"-n", dir / "link", src + "/inner"}, Args{"/", dst}}) {
-    reason.clear();
     EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
     EXPECT_FALSE(reason.empty());
-    InitOptionTable(state.optionTable);
   }
-}
-
-TEST_F(ParseCommandLineTest, SameFolderTwiceAndSiblingsAreAccepted) {
   test::MakeDirs(src + "2");
-  std::filesystem::create_directory_symlink(src, dir / "link");
   for (const Args& arguments :
        {Args{src, src}, Args{src, dir / "link"}, Args{src, src + "2"}, Args{src + "2", src}}) {
     EXPECT_TRUE(Parse(arguments)) << ::testing::PrintToString(arguments) << reason;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "run/console_log.h"
 #include "support/test_support.h"
 
 extern char** environ;
@@ -39,8 +40,9 @@ const std::string kStart =
 const std::string kNormalEnd =
     "******** FernwickTreeSyncer Normal End *****************************************";
 
-// Names of the files in `folder` whose name starts with `prefix`.
-Lines EntriesIn(const std::string& folder, const std::string& prefix) {
+// Names of the entries in `folder` that start with `prefix`: by default the
+// inventory files.
+Lines InventoriesIn(const std::string& folder, const std::string& prefix = "tmp_Copy") {
   Lines names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
@@ -48,10 +50,6 @@ Lines EntriesIn(const std::string& folder, const std::string& prefix) {
       names.push_back(name);
   }
   return names;
-}
-
-Lines InventoriesIn(const std::string& folder) {
-  return EntriesIn(folder, "tmp_Copy");
 }
 
 // The binary runs from bin/; src/ holds new/a.txt and same.txt, dst/ holds
@@ -94,19 +92,21 @@ class RunDriverTest : public ::testing::Test {
   const std::string dst = dir / "dst";
 };
 
+// Every line starts with a "YYYY/MM/DD HH:MM:SS " stamp, then " [--dry-run]" in
+// a dry run.
 void ExpectStampedLines(const std::string& out, bool dryRun) {
-  static const std::regex stamp(
-      R"(\d{4}/(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d )");
-  static const std::regex dryStamp(
-      R"(\d{4}/(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d \[--dry-run\] )");
+  const std::regex stamp(
+      R"(\d{4}/(0[1-9]|1[0-2])/(0[1-9]|[12]\d|3[01]) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d )" +
+      std::string(dryRun ? R"(\[--dry-run\] )" : "") + R"([^ \[])");
   std::istringstream in(out);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::smatch match;
-    EXPECT_TRUE(std::regex_search(line, match, dryRun ? dryStamp : stamp,
-                                  std::regex_constants::match_continuous))
-        << line;
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_TRUE(std::regex_search(line, stamp, std::regex_constants::match_continuous)) << line;
   }
+}
+
+TEST(LogStampTest, FieldsHaveTheirFixedWidths) {
+  EXPECT_EQ(FormatLogStamp({2024, 5, 1, 9, 3, 7}), "2024/05/01 09:03:07");
+  EXPECT_EQ(FormatLogStamp({2107, 12, 31, 23, 59, 58}), "2107/12/31 23:59:58");
 }
 
 TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
@@ -245,7 +245,7 @@ TEST_F(RunDriverTest, InterruptedRunCleansUpAndEndsWith128PlusTheSignal) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 128 + signalNumber);
     EXPECT_EQ(InventoriesIn(bin), Lines{});
-    EXPECT_EQ(EntriesIn(target, ".fts-"), Lines{});
+    EXPECT_EQ(InventoriesIn(target, ".fts-"), Lines{});
   }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -25,7 +26,8 @@ std::string ReadAll(int fd) {
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
+    if (n <= 0)
+      break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
   return text;
@@ -35,7 +37,8 @@ std::string ReadAll(int fd) {
 
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "fts-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  if (mkdtemp(pattern.data()) == nullptr)
+    throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
@@ -54,19 +57,23 @@ TempDir::~TempDir() {
 
 void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write " + path);
+  if (!out)
+    throw std::runtime_error("cannot write " + path);
   out << contents;
 }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
+  if (!in)
+    throw std::runtime_error("cannot read " + path);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
 
-void MakeDirs(const std::string& path) { fs::create_directories(path); }
+void MakeDirs(const std::string& path) {
+  fs::create_directories(path);
+}
 
 void SetMtime(const std::string& path, long long seconds, long nanoseconds) {
   const struct timespec times[2] = {{static_cast<time_t>(seconds), nanoseconds},
@@ -86,31 +93,37 @@ std::vector<std::string> ListTree(const std::string& root) {
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
     std::string relative = fs::relative(it->path(), root).string();
-    if (it->is_directory() && !it->is_symlink()) relative += "/";
+    if (it->is_directory() && !it->is_symlink())
+      relative += "/";
     entries.push_back(relative);
   }
   std::sort(entries.begin(), entries.end());
   return entries;
 }
 
-std::string BinaryPath() { return FTS_BINARY; }
+std::string BinaryPath() {
+  return FTS_BINARY;
+}
 
 ProcessResult RunBinary(const std::vector<std::string>& arguments, const std::string& inFolder) {
   std::string binary = BinaryPath();
   if (!inFolder.empty()) {
     const std::string copy = inFolder + "/FernwickTreeSyncer";
-    if (!Exists(copy)) fs::copy_file(binary, copy);
+    if (!Exists(copy))
+      fs::copy_file(binary, copy);
     binary = copy;
   }
   std::vector<char*> argv;
   argv.push_back(binary.data());
   std::vector<std::string> args = arguments;
-  for (auto& argument : args) argv.push_back(argument.data());
+  for (auto& argument : args)
+    argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   int outPipe[2];
   int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
@@ -122,7 +135,8 @@ ProcessResult RunBinary(const std::vector<std::string>& arguments, const std::st
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
-  if (spawned != 0) throw std::runtime_error("cannot start " + binary);
+  if (spawned != 0)
+    throw std::runtime_error("cannot start " + binary);
 
   ProcessResult result;
   // Logs in the tests are small, well within a pipe's buffer for stderr.
@@ -141,8 +155,30 @@ std::vector<std::string> WithoutStamps(const std::string& out) {
   std::vector<std::string> lines;
   std::istringstream in(out);
   std::string line;
-  while (std::getline(in, line)) lines.push_back(std::regex_replace(line, stamp, ""));
+  while (std::getline(in, line))
+    lines.push_back(std::regex_replace(line, stamp, ""));
   return lines;
+}
+
+std::vector<std::string> InWalkOrder(const std::vector<std::string>& relPaths,
+                                     std::mt19937& random) {
+  std::map<std::string, std::vector<std::string>> children;  // by folder, "" for the root
+  for (const auto& relPath : relPaths) {
+    const auto slash = relPath.rfind('/');
+    children[slash == std::string::npos ? "" : relPath.substr(0, slash)].push_back(relPath);
+  }
+  std::vector<std::string> ordered;
+  std::vector<std::string> pending = {""};
+  while (!pending.empty()) {
+    const std::string folder = pending.back();
+    pending.pop_back();
+    if (!folder.empty())
+      ordered.push_back(folder);
+    auto& inside = children[folder];
+    std::shuffle(inside.begin(), inside.end(), random);
+    pending.insert(pending.end(), inside.rbegin(), inside.rend());
+  }
+  return ordered;
 }
 
 }  // namespace fts::test

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -69,5 +70,11 @@ class CapturingPlatform : private SystemPlatformHolder, public ForwardingPlatfor
   std::string out;
   std::string err;
 };
+
+// `relPaths` in an order a walk may report them: each folder before its
+// contents, a folder's whole subtree before its next sibling, siblings in
+// the order `random` gives. Every folder of a listed path must be listed.
+std::vector<std::string> InWalkOrder(const std::vector<std::string>& relPaths,
+                                     std::mt19937& random);
 
 }  // namespace fts::test

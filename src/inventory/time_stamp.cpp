@@ -2,7 +2,33 @@
 
 #include <cstdio>
 
+#include "text/date_time_pattern.h"
+
 namespace fts {
+namespace {
+
+bool HasFixedFormats(const RegionalFormats& formats) {
+  return formats.shortDate == "yyyy/MM/dd" && formats.longTime == "H:mm:ss";
+}
+
+// The date in the short date format and, unless it is exactly midnight, a
+// blank and the time in the long time format.
+std::string FormatRegionalTimeStamp(const LocalDateTime& local, bool dosRange,
+                                    const RegionalFormats& formats) {
+  if (HasFixedFormats(formats))
+    return FormatTimeStamp(local, dosRange);
+  LocalDateTime shown = local;
+  if (dosRange)
+    shown.second &= ~1;
+  std::string text = FormatDateTimePattern(formats.shortDate, shown, formats);
+  if (shown.hour != 0 || shown.minute != 0 || shown.second != 0) {
+    text += ' ';
+    AppendDateTimePattern(text, formats.longTime, shown, formats);
+  }
+  return text;
+}
+
+}  // namespace
 
 std::string FormatTimeStamp(const LocalDateTime& local, bool dosRange) {
   const int second = dosRange ? local.second & ~1 : local.second;
@@ -28,7 +54,7 @@ std::string TimeStampOf(Platform& platform, const DirEntryInfo& info, Side side)
     return text;
   }
   const bool dosRange = local.year >= 1980 && local.year <= 2107;
-  return FormatTimeStamp(local, dosRange);
+  return FormatRegionalTimeStamp(local, dosRange, platform.RegionalSettings());
 }
 
 }  // namespace fts

@@ -106,7 +106,8 @@ bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& pl
     reason = "the real location of a folder cannot be determined";
     return false;
   }
-  if (Nested(*realFrom, *realTo)) {
+  // Where names ignore letter case, so does the comparison.
+  if (Nested(platform.FoldPathCase(*realFrom), platform.FoldPathCase(*realTo))) {
     reason = "the source and destination folders lie inside one another";
     return false;
   }

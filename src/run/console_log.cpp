@@ -4,16 +4,31 @@
 #include <string>
 
 namespace fts {
+namespace {
 
-std::string FormatLogStamp(const LocalDateTime& now) {
-  char stamp[64];
-  std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %02d:%02d:%02d", now.year, now.month,
-                now.day, now.hour, now.minute, now.second);
+// The date with two literal "/", a blank, then hours, minutes and seconds
+// in two digits each, joined by the system's time separator.
+std::string FormatLogStampWith(const LocalDateTime& now, std::string_view timeSeparator) {
+  char date[48];
+  std::snprintf(date, sizeof date, "%04d/%02d/%02d %02d", now.year, now.month, now.day, now.hour);
+  char minute[16];
+  char second[16];
+  std::snprintf(minute, sizeof minute, "%02d", now.minute);
+  std::snprintf(second, sizeof second, "%02d", now.second);
+  std::string stamp = date;
+  stamp.append(timeSeparator).append(minute).append(timeSeparator).append(second);
   return stamp;
 }
 
+}  // namespace
+
+std::string FormatLogStamp(const LocalDateTime& now) {
+  return FormatLogStampWith(now, ":");
+}
+
 void ConsoleLog::WriteLog(std::string_view message) {
-  std::string line = FormatLogStamp(platform_.Now());
+  std::string line =
+      FormatLogStampWith(platform_.Now(), platform_.RegionalSettings().timeSeparator);
   if (dryRun_) line += " [--dry-run]";
   line += ' ';
   line += message;

@@ -150,11 +150,13 @@ TEST_F(DifferenceMarkingTest, FindsExactlyThePresentRelPathsAgainstASet) {
     Flags expectedDestination;
     for (const auto& [relPath, time] : source) {
       const auto found = destination.find(relPath);
-      expectedSource[relPath] = found != destination.end() && found->second == time ? "0" : "1";
+      const bool identical = found != destination.end() && found->second == time;
+      expectedSource[relPath] = identical ? '0' : '1';
     }
     for (const auto& [relPath, time] : destination) {
       const auto found = source.find(relPath);
-      expectedDestination[relPath] = found != source.end() && found->second == time ? "0" : "1";
+      const bool identical = found != source.end() && found->second == time;
+      expectedDestination[relPath] = identical ? '0' : '1';
     }
     ASSERT_EQ(SourceFlags(), expectedSource) << "trial " << trial;
     ASSERT_EQ(DestinationFlags(), expectedDestination) << "trial " << trial;

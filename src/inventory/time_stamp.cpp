@@ -32,12 +32,34 @@ std::string FormatRegionalTimeStamp(const LocalDateTime& local, bool dosRange,
 
 std::string FormatTimeStamp(const LocalDateTime& local, bool dosRange) {
   const int second = dosRange ? local.second & ~1 : local.second;
-  char text[96];
-  if (local.hour == 0 && local.minute == 0 && second == 0) {
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d", local.year, local.month, local.day);
-  } else {
+  const bool midnight = local.hour == 0 && local.minute == 0 && second == 0;
+  if (local.year < 0 || local.year > 9999) {
+    char text[96];
     std::snprintf(text, sizeof text, "%04d/%02d/%02d %d:%02d:%02d", local.year, local.month,
                   local.day, local.hour, local.minute, second);
+    return midnight ? std::string(text, std::string_view(text).find(' ')) : std::string(text);
+  }
+  // Written digit by digit: one of these is made for every file listed.
+  std::string text;
+  text.reserve(20);
+  auto twoDigits = [&](int value) {
+    text += static_cast<char>('0' + value / 10 % 10);
+    text += static_cast<char>('0' + value % 10);
+  };
+  twoDigits(local.year / 100);
+  twoDigits(local.year);
+  text += '/';
+  twoDigits(local.month);
+  text += '/';
+  twoDigits(local.day);
+  if (!midnight) {
+    text += ' ';
+    if (local.hour >= 10) text += static_cast<char>('0' + local.hour / 10);
+    text += static_cast<char>('0' + local.hour % 10);
+    text += ':';
+    twoDigits(local.minute);
+    text += ':';
+    twoDigits(second);
   }
   return text;
 }

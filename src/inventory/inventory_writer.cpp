@@ -54,8 +54,7 @@ std::string InventoryName(std::string_view folder, std::string_view base, int nu
 }
 
 CleanupSlot SlotOf(Side side) {
-  return side == Side::kSource ? CleanupSlot::kSourceInventory
-                               : CleanupSlot::kDestinationInventory;
+  return side == Side::kSource ? CleanupSlot::kSourceInventory : CleanupSlot::kDestinationInventory;
 }
 
 }  // namespace
@@ -209,7 +208,8 @@ bool InventoryListing::WriteDestination() {
 }
 
 void InventoryListing::Publish(const ListingReport& report, Side side) {
-  for (const std::string& message : report.messages) run_.log.WriteLog(message);
+  for (const std::string& message : report.messages)
+    run_.log.WriteLog(message);
   if (!report.unlistedFolders.empty()) run_.state.listingFailed = true;
   if (side == Side::kSource) {
     auto& unlisted = run_.state.unlistedSourceFolders;

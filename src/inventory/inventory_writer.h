@@ -5,11 +5,11 @@
 #include <atomic>
 #include <exception>
 #include <memory>
-#include <thread>
-#include <vector>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "inventory/folder_walker.h"
 #include "run/run_context.h"

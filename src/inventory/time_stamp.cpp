@@ -15,11 +15,9 @@ bool HasFixedFormats(const RegionalFormats& formats) {
 // blank and the time in the long time format.
 std::string FormatRegionalTimeStamp(const LocalDateTime& local, bool dosRange,
                                     const RegionalFormats& formats) {
-  if (HasFixedFormats(formats))
-    return FormatTimeStamp(local, dosRange);
+  if (HasFixedFormats(formats)) return FormatTimeStamp(local, dosRange);
   LocalDateTime shown = local;
-  if (dosRange)
-    shown.second &= ~1;
+  if (dosRange) shown.second &= ~1;
   std::string text = FormatDateTimePattern(formats.shortDate, shown, formats);
   if (shown.hour != 0 || shown.minute != 0 || shown.second != 0) {
     text += ' ';

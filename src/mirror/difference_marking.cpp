@@ -54,8 +54,9 @@ class FlagPatcher {
   }
 
   void Check(const Status& status, const char* what) {
-    if (!status) throw InventoryIoError(std::string("cannot ") + what + " " + fileName_ + ": " +
-                                        status.message);
+    if (!status)
+      throw InventoryIoError(std::string("cannot ") + what + " " + fileName_ + ": " +
+                             status.message);
   }
 
   std::string fileName_;
@@ -69,8 +70,12 @@ class FlagPatcher {
 
 // A matched destination entry is kept in ToLineIndex as the complement of
 // its offset until the marks are written.
-bool IsMatched(std::int64_t entry) { return entry < 0; }
-std::int64_t OffsetOf(std::int64_t entry) { return entry < 0 ? ~entry : entry; }
+bool IsMatched(std::int64_t entry) {
+  return entry < 0;
+}
+std::int64_t OffsetOf(std::int64_t entry) {
+  return entry < 0 ? ~entry : entry;
+}
 
 class PairFinder {
  public:
@@ -101,7 +106,8 @@ class PairFinder {
       source_.ReadLine(line);
       sourceSplitter_.Split(line);
       const std::int64_t depth = DepthOf(sourceSplitter_);
-      while (!open.empty() && open.back().depth >= depth) open.pop_back();
+      while (!open.empty() && open.back().depth >= depth)
+        open.pop_back();
       const std::int64_t lo = open.empty() ? 0 : open.back().lo;
       const std::int64_t hi = open.empty() ? last : open.back().hi;
 
@@ -183,8 +189,7 @@ void ProtectUnlistedSourceFolders(RunContext& run, FlagPatcher& destinationMarks
   while (!destination.Eof()) {
     destination.ReadLine(line);
     sharedSplitter.Split(line);
-    const std::string_view relPath =
-        RecordPathView(sharedSplitter.GetItem(kRelPathField), scratch);
+    const std::string_view relPath = RecordPathView(sharedSplitter.GetItem(kRelPathField), scratch);
     if (std::any_of(folders.begin(), folders.end(),
                     [&](const std::string& folder) { return AtOrBelow(relPath, folder); })) {
       destinationMarks.Mark(destination.Pos() - 2);

@@ -38,8 +38,8 @@ const InventoryLineCache::Block& InventoryLineCache::Fetch(std::int64_t number) 
   }
   Block& block = blocks_.front();
   block.number = -1;
-  Status status = file_->ReadAt(number * static_cast<std::int64_t>(kBlockSize),
-                                block.bytes.data(), kBlockSize, block.size);
+  Status status = file_->ReadAt(number * static_cast<std::int64_t>(kBlockSize), block.bytes.data(),
+                                kBlockSize, block.size);
   if (!status) throw InventoryIoError("cannot read " + fileName_ + ": " + status.message);
   block.number = number;
   byNumber_[number] = blocks_.begin();

@@ -73,7 +73,8 @@ class IndexBuilder {
     file_.Open();
     CountFolders();
     index_.assign(static_cast<std::size_t>(records_), kUnplaced);
-    for (std::int64_t level = 0; level <= deepest_; ++level) PlaceLevel(level);
+    for (std::int64_t level = 0; level <= deepest_; ++level)
+      PlaceLevel(level);
     file_.Close();
     if (std::find(index_.begin(), index_.end(), kUnplaced) != index_.end()) {
       throw InventoryIoError(file_.FileName() + " does not list a tree depth first");
@@ -120,7 +121,8 @@ class IndexBuilder {
     while (!file_.Eof()) {
       const std::int64_t offset = file_.Pos();
       const std::int64_t depth = ReadRecord();
-      while (!open.empty() && open.back().depth >= depth) open.pop_back();
+      while (!open.empty() && open.back().depth >= depth)
+        open.pop_back();
       const bool isFolder = IsDirectoryRecord(splitter_);
       if (depth == level) {
         const std::int64_t parent = open.empty() ? kRootFolder : open.back().ordinal;
@@ -183,6 +185,8 @@ class IndexBuilder {
 
 }  // namespace
 
-void BuildToLineIndex(RunContext& run) { IndexBuilder(run).Build(); }
+void BuildToLineIndex(RunContext& run) {
+  IndexBuilder(run).Build();
+}
 
 }  // namespace fts

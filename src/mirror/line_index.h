@@ -34,8 +34,10 @@ void SortToLineIndex(std::vector<T>& items, std::int64_t first, std::int64_t las
     std::int64_t hi = last;
     const T pivot = at((first + last) / 2);
     while (lo <= hi) {
-      while (less(at(lo), pivot)) ++lo;
-      while (less(pivot, at(hi))) --hi;
+      while (less(at(lo), pivot))
+        ++lo;
+      while (less(pivot, at(hi)))
+        --hi;
       if (lo <= hi) {
         std::swap(at(lo), at(hi));
         ++lo;

@@ -132,8 +132,7 @@ class MirrorActions {
     for (std::int64_t level = first;; level += step) {
       file.Seek(0);
       ForEachRecord(file, splitter, [&](const TStrArrayClass& record) {
-        if (IsDirectoryRecord(record) && DepthOf(record) == level &&
-            IsPending(record)) {
+        if (IsDirectoryRecord(record) && DepthOf(record) == level && IsPending(record)) {
           onDirectory(record);
         }
         return true;
@@ -160,6 +159,8 @@ class MirrorActions {
 
 }  // namespace
 
-void RunMirrorActions(RunContext& run) { MirrorActions(run).Run(); }
+void RunMirrorActions(RunContext& run) {
+  MirrorActions(run).Run();
+}
 
 }  // namespace fts

@@ -33,6 +33,8 @@ inline bool IsPending(const TStrArrayClass& record) {
 }
 
 // Ordinal order: byte by byte as unsigned numbers, a prefix first.
-inline int CompareOrdinal(std::string_view a, std::string_view b) { return a.compare(b); }
+inline int CompareOrdinal(std::string_view a, std::string_view b) {
+  return a.compare(b);
+}
 
 }  // namespace fts

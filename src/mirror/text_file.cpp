@@ -8,7 +8,7 @@
 namespace fts {
 namespace {
 
-constexpr std::size_t kProbeLoad = 512;         // after a jump: about one record
+constexpr std::size_t kProbeLoad = 512;  // after a jump: about one record
 constexpr std::size_t kSequentialLoad = 256 << 10;
 
 }  // namespace

@@ -64,8 +64,10 @@ void InstallInterruptHandlers() {
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  for (int s : kSignals) sigaddset(&action.sa_mask, s);
-  for (int s : kSignals) sigaction(s, &action, nullptr);
+  for (int s : kSignals)
+    sigaddset(&action.sa_mask, s);
+  for (int s : kSignals)
+    sigaction(s, &action, nullptr);
   // A closed standard output must not kill the run before its clean-up.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
@@ -76,7 +78,8 @@ InterruptHoldOff::InterruptHoldOff() {
   static_assert(sizeof(sigset_t) <= sizeof(savedMask_));
   sigset_t block;
   sigemptyset(&block);
-  for (int s : kSignals) sigaddset(&block, s);
+  for (int s : kSignals)
+    sigaddset(&block, s);
   sigprocmask(SIG_BLOCK, &block, reinterpret_cast<sigset_t*>(savedMask_));
 #endif
 }

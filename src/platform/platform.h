@@ -87,11 +87,11 @@ struct FileIdentity {
 enum class LinkPolicy { kFollow, kDoNotFollow };
 
 struct DirEntryInfo {
-  bool isDirectory = false;   // entered by the walk (a followed link to a folder counts)
-  bool isSymlink = false;     // a link reported as itself (only with kDoNotFollow)
-  bool timeValid = false;     // lastWrite could be read
+  bool isDirectory = false;  // entered by the walk (a followed link to a folder counts)
+  bool isSymlink = false;    // a link reported as itself (only with kDoNotFollow)
+  bool timeValid = false;    // lastWrite could be read
   FileTime lastWrite;
-  FileIdentity identity;      // valid when timeValid or isDirectory
+  FileIdentity identity;  // valid when timeValid or isDirectory
 };
 
 // One open enumeration of a directory.
@@ -201,10 +201,8 @@ class ForwardingPlatform : public Platform {
  public:
   explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
 
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path,
-                                                  DirectoryListing* parent,
-                                                  std::string_view nameInParent,
-                                                  LinkPolicy policy,
+  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,
+                                                  std::string_view nameInParent, LinkPolicy policy,
                                                   std::string& error) override {
     return inner_.OpenDirectory(path, parent, nameInParent, policy, error);
   }
@@ -223,9 +221,7 @@ class ForwardingPlatform : public Platform {
     return inner_.OpenFile(path, mode, error);
   }
   Status DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
-  Status RemoveDirectory(const std::string& path) override {
-    return inner_.RemoveDirectory(path);
-  }
+  Status RemoveDirectory(const std::string& path) override { return inner_.RemoveDirectory(path); }
   Status MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
   Status CopyFile(const std::string& from, const std::string& to) override {
     return inner_.CopyFile(from, to);

@@ -19,8 +19,12 @@
 namespace fts {
 namespace {
 
-std::string ErrorText(int error) { return std::strerror(error); }
-Status LastError() { return Status::Error(ErrorText(errno)); }
+std::string ErrorText(int error) {
+  return std::strerror(error);
+}
+Status LastError() {
+  return Status::Error(ErrorText(errno));
+}
 
 FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -161,8 +165,8 @@ std::string FolderOf(const std::string& path) {
 Status CopyContents(int in, int out, off_t size) {
   off_t copied = 0;
   while (copied < size) {
-    const ssize_t n = copy_file_range(in, nullptr, out, nullptr,
-                                      static_cast<std::size_t>(size - copied), 0);
+    const ssize_t n =
+        copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(size - copied), 0);
     if (n > 0) {
       copied += n;
       continue;
@@ -198,10 +202,8 @@ Status CopyContents(int in, int out, off_t size) {
 
 class PosixPlatform : public Platform {
  public:
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path,
-                                                  DirectoryListing* parent,
-                                                  std::string_view nameInParent,
-                                                  LinkPolicy policy,
+  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,
+                                                  std::string_view nameInParent, LinkPolicy policy,
                                                   std::string& error) override {
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     int fd;
@@ -376,8 +378,8 @@ class PosixPlatform : public Platform {
     // Set-id bits are left out: the copy's owner is whoever runs the mirror.
     const mode_t mode = st.st_mode & 01777;
     const std::string folder = FolderOf(to);
-    const int out = unnamedFilesWork_ ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode)
-                                      : -1;
+    const int out =
+        unnamedFilesWork_ ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
     if (out < 0) {
       if (unnamedFilesWork_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return LastError();
@@ -412,8 +414,7 @@ class PosixPlatform : public Platform {
   }
 
   std::string TemporaryNameIn(const std::string& folder) {
-    return folder + ".fts-" + std::to_string(pid_) + "-" + std::to_string(copyCounter_++) +
-           ".tmp";
+    return folder + ".fts-" + std::to_string(pid_) + "-" + std::to_string(copyCounter_++) + ".tmp";
   }
 
   // Gives the complete unnamed file `self` a temporary name beside `to`,
@@ -462,8 +463,8 @@ class PosixPlatform : public Platform {
 
   void RemoveTemporary(const std::string& temporary) {
     if (unlink(temporary.c_str()) != 0) {
-      WriteAll(2, "FernwickTreeSyncer: cannot delete " + temporary + ": " + ErrorText(errno) +
-                      "\n");
+      WriteAll(2,
+               "FernwickTreeSyncer: cannot delete " + temporary + ": " + ErrorText(errno) + "\n");
     }
   }
 
@@ -483,6 +484,8 @@ class PosixPlatform : public Platform {
 
 }  // namespace
 
-std::unique_ptr<Platform> MakeSystemPlatform() { return std::make_unique<PosixPlatform>(); }
+std::unique_ptr<Platform> MakeSystemPlatform() {
+  return std::make_unique<PosixPlatform>();
+}
 
 }  // namespace fts

@@ -18,7 +18,8 @@ std::vector<std::string> SplitCommandLine(std::string_view line,
 
   for (;;) {
     for (;;) {
-      while (at(p) != 0 && at(p) <= ' ') ++p;
+      while (at(p) != 0 && at(p) <= ' ')
+        ++p;
       if (at(p) == '"' && at(p + 1) == '"') {
         p += 2;
       } else {
@@ -31,7 +32,8 @@ std::vector<std::string> SplitCommandLine(std::string_view line,
     while (at(p) > ' ') {
       if (at(p) == '"') {
         ++p;
-        while (at(p) != 0 && at(p) != '"') copyCharacter(argument);
+        while (at(p) != 0 && at(p) != '"')
+          copyCharacter(argument);
         if (at(p) != 0) ++p;
       } else {
         copyCharacter(argument);

@@ -39,7 +39,8 @@ constexpr std::string_view kAbnormalEndBanner =
     "******** FernwickTreeSyncer AbNormal End ***************************************";
 
 void LogDryRunNotice(ConsoleLog& log) {
-  for (auto line : kDryRunNotice) log.WriteLog(line);
+  for (auto line : kDryRunNotice)
+    log.WriteLog(line);
 }
 
 // Steps 1 to 13 of a run; returns the exit code.
@@ -58,7 +59,8 @@ int RunSequence(const std::vector<std::string>& arguments, RunContext& run) {
     return kExitError;
   }
   if (state.helpRequested) {
-    for (auto line : kUsage) log.WritePlain(line);
+    for (auto line : kUsage)
+      log.WritePlain(line);
     log.WritePlain("");
     return kExitNormal;
   }
@@ -110,9 +112,9 @@ void CleanUp(Platform& platform, RunState& state) {
       platform.WriteStderr("FernwickTreeSyncer: cannot delete " + inventory.fileName + ": " +
                            status.message + "\n");
     }
-    SetInterruptCleanupPath(side == Side::kSource ? CleanupSlot::kSourceInventory
-                                                  : CleanupSlot::kDestinationInventory,
-                            "");
+    SetInterruptCleanupPath(
+        side == Side::kSource ? CleanupSlot::kSourceInventory : CleanupSlot::kDestinationInventory,
+        "");
   }
 }
 

@@ -37,8 +37,7 @@ inline void AppendNumber(std::string& out, int value, int minimumDigits) {
   char digits[16];
   const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value < 0 ? 0 : value);
   const auto length = static_cast<int>(end - digits);
-  if (error != std::errc())
-    return;
+  if (error != std::errc()) return;
   for (int i = length; i < minimumDigits; ++i)
     out += '0';
   out.append(digits, end);
@@ -47,10 +46,8 @@ inline void AppendNumber(std::string& out, int value, int minimumDigits) {
 // 0 for Sunday up to 6 for Saturday, in the Gregorian calendar.
 inline int DayOfWeek(int year, int month, int day) {
   static constexpr int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
-  if (month < 1 || month > 12)
-    return 0;
-  if (month < 3)
-    year -= 1;
+  if (month < 1 || month > 12) return 0;
+  if (month < 3) year -= 1;
   const int weekday =
       (year + year / 4 - year / 100 + year / 400 + kMonthOffset[month - 1] + day) % 7;
   return weekday < 0 ? weekday + 7 : weekday;
@@ -58,8 +55,7 @@ inline int DayOfWeek(int year, int month, int day) {
 
 // The length in bytes of the first UTF-8 character of `text`.
 inline std::size_t FirstCharacterLength(std::string_view text) {
-  if (text.empty())
-    return 0;
+  if (text.empty()) return 0;
   std::size_t length = 1;
   while (length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
     ++length;

@@ -3,7 +3,9 @@
 namespace fts {
 namespace {
 
-bool MustEncode(unsigned char c) { return c < 0x20 || c == '%' || c == '"' || c == ','; }
+bool MustEncode(unsigned char c) {
+  return c < 0x20 || c == '%' || c == '"' || c == ',';
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -35,8 +35,7 @@ std::vector<Report> Walk(Platform& platform, const std::string& folder,
     const std::string path(entry.fullPath.substr(rootLength));
     reports.push_back(
         {std::string(entry.fullPath), path, entry.isFile, entry.level, entry.info.isSymlink});
-    if (entry.level > 8)
-      descend = false;  // a walk that loops fails instead of hanging
+    if (entry.level > 8) descend = false;  // a walk that loops fails instead of hanging
     return onEntry ? onEntry(path, descend) : false;
   };
   WalkFolder(platform, folder, 0, callback, options);
@@ -107,8 +106,7 @@ TEST_F(FolderWalkerTest, DescendFalseSkipsTheContents) {
   MakeDirs(top_ + "/keep");
   WriteFile(top_ + "/keep/g.txt", "");
   const auto reports = Walk(*platform_, top_, [](const std::string& path, bool& descend) {
-    if (path == "skip")
-      descend = false;
+    if (path == "skip") descend = false;
     return false;
   });
   EXPECT_EQ(PathsOf(reports), (std::set<std::string>{"skip", "keep", "keep/g.txt"}));

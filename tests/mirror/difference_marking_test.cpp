@@ -53,8 +53,7 @@ class DifferenceMarkingTest : public ::testing::Test {
     const std::string bytes = ReadFile(fileName);
     EXPECT_EQ(bytes.size(), before.size());
     for (std::size_t i = 0; i < std::min(bytes.size(), before.size()); ++i) {
-      if (bytes[i] == before[i])
-        continue;
+      if (bytes[i] == before[i]) continue;
       EXPECT_TRUE(bytes[i] == '0' && before[i] == '1' && bytes[i + 1] == '\r') << i;
     }
     TStrArrayClass splitter;
@@ -122,11 +121,9 @@ TEST_F(DifferenceMarkingTest, FindsExactlyThePresentRelPathsAgainstASet) {
   auto randomPath = [&] {
     std::string relPath;
     for (std::size_t depth = 1 + random() % 3; depth > 0; --depth) {
-      if (!relPath.empty())
-        relPath += '/';
+      if (!relPath.empty()) relPath += '/';
       relPath += "aA"[random() % 2];
-      if (random() % 2 != 0)
-        relPath += "aAb._ \xE9"[random() % 7];
+      if (random() % 2 != 0) relPath += "aAb._ \xE9"[random() % 7];
     }
     return relPath;
   };

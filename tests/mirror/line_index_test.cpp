@@ -135,8 +135,7 @@ TEST_F(LineIndexTest, ReachesEveryLineOnceInAscendingOrder) {
           relPath += '/';
         }
         relPath += "Ab"[random() % 2];
-        if (random() % 2 != 0)
-          relPath += "Ab._ \xE9"[random() % 6];
+        if (random() % 2 != 0) relPath += "Ab._ \xE9"[random() % 6];
       }
       tree.insert(relPath);
     }

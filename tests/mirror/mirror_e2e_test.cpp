@@ -30,14 +30,10 @@ Lines ActionsOf(const std::string& out) {
   Lines actions;
   bool inMirror = false;
   for (std::string line : WithoutStamps(out)) {
-    if (line.starts_with("[--dry-run] "))
-      line.erase(0, 12);
-    if (line.starts_with("******** "))
-      inMirror = false;
-    if (inMirror && !line.starts_with("-------- "))
-      actions.push_back(line);
-    if (line == "Detect The Difference In These Folders...")
-      inMirror = true;
+    if (line.starts_with("[--dry-run] ")) line.erase(0, 12);
+    if (line.starts_with("******** ")) inMirror = false;
+    if (inMirror && !line.starts_with("-------- ")) actions.push_back(line);
+    if (line == "Detect The Difference In These Folders...") inMirror = true;
   }
   return actions;
 }
@@ -267,8 +263,7 @@ class FaultyPlatform : public test::CapturingPlatform {
  public:
   std::string ExecutableFolder() override { return exeFolder; }
   Status DeleteFile(const std::string& path) override {
-    if (path == undeletable)
-      return Status::Error("Permission denied");
+    if (path == undeletable) return Status::Error("Permission denied");
     return CapturingPlatform::DeleteFile(path);
   }
   std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,

@@ -46,8 +46,7 @@ Lines InventoriesIn(const std::string& folder, const std::string& prefix = "tmp_
   Lines names;
   for (const auto& entry : fs::directory_iterator(folder)) {
     const std::string name = entry.path().filename().string();
-    if (name.starts_with(prefix))
-      names.push_back(name);
+    if (name.starts_with(prefix)) names.push_back(name);
   }
   return names;
 }
@@ -176,8 +175,7 @@ TEST_F(RunDriverTest, DryRunMarksEveryLineAndChangesNothing) {
 // log stalls until it is read.
 pid_t StartInFolder(const Lines& arguments, const std::string& folder, int& outRead) {
   std::string binary = folder + "/FernwickTreeSyncer";
-  if (!test::Exists(binary))
-    fs::copy_file(test::BinaryPath(), binary);
+  if (!test::Exists(binary)) fs::copy_file(test::BinaryPath(), binary);
   Lines args = arguments;
   std::vector<char*> argv{binary.data()};
   for (auto& argument : args)
@@ -185,8 +183,7 @@ pid_t StartInFolder(const Lines& arguments, const std::string& folder, int& outR
   argv.push_back(nullptr);
 
   int out[2];
-  if (pipe(out) != 0)
-    return -1;
+  if (pipe(out) != 0) return -1;
   fcntl(out[0], F_SETPIPE_SZ, 4096);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -258,8 +255,7 @@ class FailingOpenPlatform : public test::CapturingPlatform {
   std::string ExecutableFolder() override { return folder_ + "/"; }
   CreateResult CreateNewFile(const std::string& path) override {
     CreateResult result = CapturingPlatform::CreateNewFile(path);
-    if (result.outcome == CreateOutcome::kCreated)
-      created.push_back(path);
+    if (result.outcome == CreateOutcome::kCreated) created.push_back(path);
     return result;
   }
   std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,

@@ -26,8 +26,7 @@ std::string ReadAll(int fd) {
   char buffer[65536];
   for (;;) {
     const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0)
-      break;
+    if (n <= 0) break;
     text.append(buffer, static_cast<std::size_t>(n));
   }
   return text;
@@ -37,8 +36,7 @@ std::string ReadAll(int fd) {
 
 TempDir::TempDir() {
   std::string pattern = (fs::temp_directory_path() / "fts-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr)
-    throw std::runtime_error("mkdtemp failed");
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
 }
 
@@ -57,15 +55,13 @@ TempDir::~TempDir() {
 
 void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out)
-    throw std::runtime_error("cannot write " + path);
+  if (!out) throw std::runtime_error("cannot write " + path);
   out << contents;
 }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in)
-    throw std::runtime_error("cannot read " + path);
+  if (!in) throw std::runtime_error("cannot read " + path);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
@@ -93,8 +89,7 @@ std::vector<std::string> ListTree(const std::string& root) {
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
        ++it) {
     std::string relative = fs::relative(it->path(), root).string();
-    if (it->is_directory() && !it->is_symlink())
-      relative += "/";
+    if (it->is_directory() && !it->is_symlink()) relative += "/";
     entries.push_back(relative);
   }
   std::sort(entries.begin(), entries.end());
@@ -109,8 +104,7 @@ ProcessResult RunBinary(const std::vector<std::string>& arguments, const std::st
   std::string binary = BinaryPath();
   if (!inFolder.empty()) {
     const std::string copy = inFolder + "/FernwickTreeSyncer";
-    if (!Exists(copy))
-      fs::copy_file(binary, copy);
+    if (!Exists(copy)) fs::copy_file(binary, copy);
     binary = copy;
   }
   std::vector<char*> argv;
@@ -122,8 +116,7 @@ ProcessResult RunBinary(const std::vector<std::string>& arguments, const std::st
 
   int outPipe[2];
   int errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
-    throw std::runtime_error("pipe failed");
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
@@ -135,8 +128,7 @@ ProcessResult RunBinary(const std::vector<std::string>& arguments, const std::st
   posix_spawn_file_actions_destroy(&actions);
   close(outPipe[1]);
   close(errPipe[1]);
-  if (spawned != 0)
-    throw std::runtime_error("cannot start " + binary);
+  if (spawned != 0) throw std::runtime_error("cannot start " + binary);
 
   ProcessResult result;
   // Logs in the tests are small, well within a pipe's buffer for stderr.
@@ -172,8 +164,7 @@ std::vector<std::string> InWalkOrder(const std::vector<std::string>& relPaths,
   while (!pending.empty()) {
     const std::string folder = pending.back();
     pending.pop_back();
-    if (!folder.empty())
-      ordered.push_back(folder);
+    if (!folder.empty()) ordered.push_back(folder);
     auto& inside = children[folder];
     std::shuffle(inside.begin(), inside.end(), random);
     pending.insert(pending.end(), inside.rbegin(), inside.rend());

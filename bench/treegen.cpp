@@ -258,7 +258,8 @@ Counts Generate(const Preset& preset, const std::string& root, std::uint64_t see
   } else {
     std::error_code error;
     fs::create_directories(root, error);
-    if (error) Fail("cannot make folder " + root + ": " + error.message());
+    if (error)
+      Fail("cannot make folder " + root + ": " + error.message());
   }
 
   // Folders, breadth first: index 0 is the root.

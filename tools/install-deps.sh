@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build and the tests need, when missing:
+# the usual ones, or those named as arguments.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rsync time)
+packages=("$@")
+((${#packages[@]})) || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rsync time)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -13,5 +15,6 @@ if ((${#missing[@]})); then
   sudo_cmd=()
   [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi

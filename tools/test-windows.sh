@@ -11,20 +11,7 @@ out=$root/build-windows
 started=$SECONDS
 
 # --- Packages (Debian 12) ----------------------------------------------------
-packages=(cmake ninja-build g++-mingw-w64-x86-64 wine64 googletest)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [[ $(id -u) -ne 0 ]] && sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+tools/install-deps.sh cmake ninja-build g++-mingw-w64-x86-64 wine64 googletest
 
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 jobs=$(nproc)

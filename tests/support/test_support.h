@@ -55,6 +55,8 @@ std::string BinaryPath();
 // The lines of a log with the "YYYY/MM/DD HH:MM:SS " stamp removed; a line
 // without a stamp is kept as it is.
 std::vector<std::string> WithoutStamps(const std::string& out);
+// True when the line begins with a valid "YYYY/MM/DD HH:MM:SS " stamp.
+bool StartsWithLogStamp(std::string_view line);
 
 struct SystemPlatformHolder {
   std::unique_ptr<Platform> system = MakeSystemPlatform();

@@ -115,8 +115,14 @@ if [[ -n $rev && -z $binary ]]; then
     cmake -S "$rev_dir/tree" -B "$rev_dir/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DFTS_BUILD_TESTS=OFF >/dev/null
     cmake --build "$rev_dir/build" --target FernwickTreeSyncer >/dev/null
+    # Older commits have no generator of their own; the one of the working
+    # tree's build is used then.
+    cmake --build "$rev_dir/build" --target fts_treegen >/dev/null 2>&1 || true
   fi
   binary=$rev_dir/build/FernwickTreeSyncer
+  if [[ -z $treegen && -x $rev_dir/build/bench/fts_treegen ]]; then
+    treegen=$rev_dir/build/bench/fts_treegen
+  fi
   [[ -n $commit_label ]] || commit_label=$rev_id
 fi
 if [[ -z $binary ]]; then

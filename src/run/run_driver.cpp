@@ -55,7 +55,8 @@ int RunSequence(const std::vector<std::string>& arguments, RunContext& run) {
   std::string reason;
   if (!ParseCommandLine(arguments, run.platform, manipulator, state, reason)) {
     log.WritePlain("Invalid Command Line Argument.");
-    if (!reason.empty()) run.platform.WriteStderr("FernwickTreeSyncer: " + reason + "\n");
+    if (!reason.empty())
+      run.platform.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
     return kExitError;
   }
   if (state.helpRequested) {
@@ -110,7 +111,7 @@ void CleanUp(Platform& platform, RunState& state) {
     Status status = platform.DeleteFile(inventory.fileName);
     if (!status) {
       platform.WriteStderr("FernwickTreeSyncer: cannot delete " + inventory.fileName + ": " +
-                           status.message + "\n");
+                           status.message + std::string(kConsoleLineEnd));
     }
     SetInterruptCleanupPath(
         side == Side::kSource ? CleanupSlot::kSourceInventory : CleanupSlot::kDestinationInventory,

@@ -11,25 +11,36 @@
 namespace fts {
 namespace {
 
+enum class Records { kAll, kPending };
+
+// The ActionFlag is the text after the last delimiter: a record is pending
+// when its line ends in "," and "1". Passes that act only on pending
+// records skip the others without taking them apart.
+bool LineIsPending(std::string_view line) {
+  return line.size() > kFieldDelimiter.size() && line.ends_with("1") &&
+         line.substr(0, line.size() - 1).ends_with(kFieldDelimiter);
+}
+
 // One pass over an inventory from its first line; `onRecord` returns false
 // to stop reading.
-void ForEachRecord(InventoryTextFile& file, TStrArrayClass& splitter,
+void ForEachRecord(InventoryTextFile& file, TStrArrayClass& splitter, Records which,
                    const std::function<bool(const TStrArrayClass&)>& onRecord) {
   std::string line;
   while (!file.Eof()) {
     file.ReadLine(line);
+    if (which == Records::kPending && !LineIsPending(line)) continue;
     splitter.Split(line);
     if (!onRecord(splitter)) return;
   }
 }
 
-void ReadWholeInventory(RunContext& run, const std::string& fileName,
+void ReadWholeInventory(RunContext& run, const std::string& fileName, Records which,
                         const std::function<bool(const TStrArrayClass&)>& onRecord) {
   TStrArrayClass splitter;
   SetUpRecordSplitter(splitter);
   InventoryTextFile file(run.platform, fileName);
   file.Open();
-  ForEachRecord(file, splitter, onRecord);
+  ForEachRecord(file, splitter, which, onRecord);
   file.Close();
 }
 
@@ -61,7 +72,7 @@ class MirrorActions {
  private:
   bool HasPendingAction(const std::string& fileName) {
     bool pending = false;
-    ReadWholeInventory(run_, fileName, [&](const TStrArrayClass& record) {
+    ReadWholeInventory(run_, fileName, Records::kPending, [&](const TStrArrayClass& record) {
       pending = IsPending(record);
       return !pending;
     });
@@ -70,7 +81,7 @@ class MirrorActions {
 
   std::int64_t MaxDepth(const std::string& fileName) {
     std::int64_t highest = 0;
-    ReadWholeInventory(run_, fileName, [&](const TStrArrayClass& record) {
+    ReadWholeInventory(run_, fileName, Records::kAll, [&](const TStrArrayClass& record) {
       highest = std::max(highest, DepthOf(record));
       return true;
     });
@@ -78,13 +89,14 @@ class MirrorActions {
   }
 
   void DeletePendingFiles() {
-    ReadWholeInventory(run_, state_.destination.fileName, [&](const TStrArrayClass& record) {
-      if (IsFileRecord(record) && IsPending(record)) {
-        const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-        Act("Delete File      : " + path, [&] { return run_.platform.DeleteFile(path); });
-      }
-      return true;
-    });
+    ReadWholeInventory(
+        run_, state_.destination.fileName, Records::kPending, [&](const TStrArrayClass& record) {
+          if (IsFileRecord(record) && IsPending(record)) {
+            const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
+            Act("Delete File      : " + path, [&] { return run_.platform.DeleteFile(path); });
+          }
+          return true;
+        });
   }
 
   void RemovePendingDirectories(std::int64_t highestDepth) {
@@ -105,18 +117,19 @@ class MirrorActions {
   }
 
   void CopyPendingFiles() {
-    ReadWholeInventory(run_, state_.source.fileName, [&](const TStrArrayClass& record) {
-      if (IsFileRecord(record) && IsPending(record)) {
-        const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
-        const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-        for (const std::string& root : state_.toRoots) {
-          const std::string to = root + relPath;
-          Act("Copy File      : " + from + " -> " + to,
-              [&] { return run_.platform.CopyFile(from, to); });
-        }
-      }
-      return true;
-    });
+    ReadWholeInventory(
+        run_, state_.source.fileName, Records::kPending, [&](const TStrArrayClass& record) {
+          if (IsFileRecord(record) && IsPending(record)) {
+            const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
+            const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+            for (const std::string& root : state_.toRoots) {
+              const std::string to = root + relPath;
+              Act("Copy File      : " + from + " -> " + to,
+                  [&] { return run_.platform.CopyFile(from, to); });
+            }
+          }
+          return true;
+        });
   }
 
   // Sweeps the inventory once per level, from level `first` to level `last`
@@ -131,7 +144,7 @@ class MirrorActions {
     file.Open();
     for (std::int64_t level = first;; level += step) {
       file.Seek(0);
-      ForEachRecord(file, splitter, [&](const TStrArrayClass& record) {
+      ForEachRecord(file, splitter, Records::kPending, [&](const TStrArrayClass& record) {
         if (IsDirectoryRecord(record) && DepthOf(record) == level && IsPending(record)) {
           onDirectory(record);
         }

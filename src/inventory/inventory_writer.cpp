@@ -59,30 +59,40 @@ CleanupSlot SlotOf(Side side) {
 
 }  // namespace
 
-std::optional<ClaimedInventory> ChooseInventoryName(Platform& platform, std::string_view base) {
-  std::string folder = platform.ExecutableFolder();
-  bool inTemporaryFolder = false;
+namespace {
+
+// Claims the first free of the 99 names in `folder`; `claimed` stays empty
+// when every name is taken. Returns false when the folder cannot be written
+// and `mayFallBack` allows another folder to be tried.
+bool ClaimIn(Platform& platform, const std::string& folder, std::string_view base, bool mayFallBack,
+             std::optional<ClaimedInventory>& claimed) {
   for (int number = 1; number <= kMaxParallelRuns; ++number) {
     const std::string name = InventoryName(folder, base, number);
     CreateResult result = platform.CreateNewFile(name);
     switch (result.outcome) {
       case CreateOutcome::kCreated:
-        return ClaimedInventory{name, std::move(result.file)};
+        claimed = ClaimedInventory{name, std::move(result.file)};
+        return true;
       case CreateOutcome::kNameTaken:
         continue;
       case CreateOutcome::kNotWritable:
-        if (!inTemporaryFolder) {
-          folder = platform.TemporaryFolder();
-          inTemporaryFolder = true;
-          number = 0;  // the same names, from the first, in the other folder
-          continue;
-        }
+        if (mayFallBack) return false;
         [[fallthrough]];
       case CreateOutcome::kFailed:
         throw InventoryIoError("cannot create " + name + ": " + result.message);
     }
   }
-  return std::nullopt;
+  return true;
+}
+
+}  // namespace
+
+std::optional<ClaimedInventory> ChooseInventoryName(Platform& platform, std::string_view base) {
+  std::optional<ClaimedInventory> claimed;
+  if (!ClaimIn(platform, platform.ExecutableFolder(), base, true, claimed)) {
+    ClaimIn(platform, platform.TemporaryFolder(), base, false, claimed);
+  }
+  return claimed;
 }
 
 std::string StripTrailingBackslash(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "mirror/text_file.h"
 #include "run/run_errors.h"
 
 namespace fts {
@@ -10,18 +11,13 @@ InventoryLineCache::InventoryLineCache(Platform& platform, std::string fileName)
     : platform_(platform), fileName_(std::move(fileName)) {}
 
 void InventoryLineCache::Open() {
-  std::string error;
-  file_ = platform_.OpenFile(fileName_, OpenMode::kRead, error);
-  if (!file_) throw InventoryIoError("cannot open " + fileName_ + ": " + error);
+  file_ = OpenInventory(platform_, fileName_);
 }
 
 void InventoryLineCache::Close() {
   blocks_.clear();
   byNumber_.clear();
-  if (!file_) return;
-  Status status = file_->Close();
-  file_.reset();
-  if (!status) throw InventoryIoError("cannot close " + fileName_ + ": " + status.message);
+  CloseInventory(file_, fileName_);
 }
 
 const InventoryLineCache::Block& InventoryLineCache::Fetch(std::int64_t number) {

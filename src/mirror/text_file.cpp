@@ -13,23 +13,32 @@ constexpr std::size_t kSequentialLoad = 256 << 10;
 
 }  // namespace
 
+std::unique_ptr<File> OpenInventory(Platform& platform, const std::string& fileName) {
+  std::string error;
+  auto file = platform.OpenFile(fileName, OpenMode::kRead, error);
+  if (!file) throw InventoryIoError("cannot open " + fileName + ": " + error);
+  return file;
+}
+
+void CloseInventory(std::unique_ptr<File>& file, const std::string& fileName) {
+  if (!file) return;
+  Status status = file->Close();
+  file.reset();
+  if (!status) throw InventoryIoError("cannot close " + fileName + ": " + status.message);
+}
+
 InventoryTextFile::InventoryTextFile(Platform& platform, std::string fileName)
     : platform_(platform), fileName_(std::move(fileName)) {}
 
 void InventoryTextFile::Open() {
-  std::string error;
-  file_ = platform_.OpenFile(fileName_, OpenMode::kRead, error);
-  if (!file_) throw InventoryIoError("cannot open " + fileName_ + ": " + error);
+  file_ = OpenInventory(platform_, fileName_);
   bufferStart_ = 0;
   fill_ = index_ = 0;
   nextLoad_ = kSequentialLoad;
 }
 
 void InventoryTextFile::Close() {
-  if (!file_) return;
-  Status status = file_->Close();
-  file_.reset();
-  if (!status) throw InventoryIoError("cannot close " + fileName_ + ": " + status.message);
+  CloseInventory(file_, fileName_);
 }
 
 void InventoryTextFile::Seek(std::int64_t offset) {

@@ -12,6 +12,12 @@
 
 namespace fts {
 
+// Opens an inventory for reading; raises InventoryIoError when it cannot.
+std::unique_ptr<File> OpenInventory(Platform& platform, const std::string& fileName);
+// Closes an open inventory (nothing when it is not open); raises
+// InventoryIoError when the close fails.
+void CloseInventory(std::unique_ptr<File>& file, const std::string& fileName);
+
 class InventoryTextFile {
  public:
   InventoryTextFile(Platform& platform, std::string fileName);

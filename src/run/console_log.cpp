@@ -9,14 +9,11 @@ namespace {
 // The date with two literal "/", a blank, then hours, minutes and seconds
 // in two digits each, joined by the system's time separator.
 std::string FormatLogStampWith(const LocalDateTime& now, std::string_view timeSeparator) {
-  char date[48];
-  std::snprintf(date, sizeof date, "%04d/%02d/%02d %02d", now.year, now.month, now.day, now.hour);
-  char minute[16];
-  char second[16];
-  std::snprintf(minute, sizeof minute, "%02d", now.minute);
-  std::snprintf(second, sizeof second, "%02d", now.second);
-  std::string stamp = date;
-  stamp.append(timeSeparator).append(minute).append(timeSeparator).append(second);
+  const int separatorLength = static_cast<int>(timeSeparator.size());
+  char stamp[96];
+  std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %02d%.*s%02d%.*s%02d", now.year, now.month,
+                now.day, now.hour, separatorLength, timeSeparator.data(), now.minute,
+                separatorLength, timeSeparator.data(), now.second);
   return stamp;
 }
 

@@ -48,9 +48,6 @@ struct RunState {
   const Inventory& InventoryOf(Side side) const {
     return side == Side::kSource ? source : destination;
   }
-  std::vector<std::string>& RootsOf(Side side) {
-    return side == Side::kSource ? fromRoots : toRoots;
-  }
 };
 
 }  // namespace fts

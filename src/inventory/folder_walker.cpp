@@ -11,17 +11,17 @@ class Walker {
       : platform_(platform), callback_(callback), options_(options) {}
 
   // `path` holds the folder's walk root (ending in the separator) on entry
-  // and is restored to it on return.
-  void Walk(std::string& path, std::int32_t level, DirectoryListing* parent,
+  // and is restored to it on return. Returns false when the walk was stopped.
+  bool Walk(std::string& path, std::int32_t level, DirectoryListing* parent,
             std::string_view nameInParent) {
-    std::string error;
-    auto listing = platform_.OpenDirectory(path, parent, nameInParent, options_.links, error);
-    if (!listing) {
-      ReportListFailure(path, level, error);
-      return;
+    auto opened = platform_.OpenDirectory(path, parent, nameInParent, options_.links);
+    if (!opened) {
+      ReportListFailure(path, level, opened.status());
+      return true;
     }
+    std::unique_ptr<DirectoryListing>& listing = *opened;
     const FileIdentity identity = listing->Identity();
-    if (std::find(openPath_.begin(), openPath_.end(), identity) != openPath_.end()) return;
+    if (std::find(openPath_.begin(), openPath_.end(), identity) != openPath_.end()) return true;
     openPath_.push_back(identity);
     struct PopOnExit {
       std::vector<FileIdentity>& stack;
@@ -38,18 +38,24 @@ class Walker {
       path += name;
       bool descend = true;
       const WalkEntry entry{path, !info.isDirectory, level, info};
-      const bool endListing = callback_(entry, descend);
-      if (endListing) break;
+      const WalkNext next = callback_(entry, descend);
+      if (next == WalkNext::kStopWalk) {
+        path.resize(rootLength);
+        return false;
+      }
+      if (next == WalkNext::kEndListing) break;
       if (info.isDirectory && descend) {
         path += kPathSeparator;
-        Walk(path, level + 1, listing.get(), name);
+        if (!Walk(path, level + 1, listing.get(), name)) {
+          path.resize(rootLength);
+          return false;
+        }
       }
     }
     path.resize(rootLength);
     // A listing that broke off is as unreliable as one that never began.
-    if (const std::string error = listing->Error(); !error.empty()) {
-      ReportListFailure(path, level, error);
-    }
+    if (const Status status = listing->status(); !status) ReportListFailure(path, level, status);
+    return true;
   }
 
  private:
@@ -59,11 +65,11 @@ class Walker {
            options_.excluded.end();
   }
 
-  void ReportListFailure(const std::string& path, std::int32_t level, const std::string& error) {
+  void ReportListFailure(const std::string& path, std::int32_t level, const Status& failure) {
     if (!options_.onListFailure) return;
     std::string folder = path;
     if (folder.size() > 1 && folder.back() == kPathSeparator) folder.pop_back();
-    options_.onListFailure(folder, level, error);
+    options_.onListFailure(folder, level, failure);
   }
 
   Platform& platform_;
@@ -74,11 +80,11 @@ class Walker {
 
 }  // namespace
 
-void WalkFolder(Platform& platform, const std::string& folder, std::int32_t level,
+bool WalkFolder(Platform& platform, const std::string& folder, std::int32_t level,
                 const WalkCallback& callback, const WalkOptions& options) {
   std::string walkRoot = folder;
   if (walkRoot.empty() || walkRoot.back() != kPathSeparator) walkRoot += kPathSeparator;
-  Walker(platform, callback, options).Walk(walkRoot, level, nullptr, {});
+  return Walker(platform, callback, options).Walk(walkRoot, level, nullptr, {});
 }
 
 }  // namespace fts

@@ -19,15 +19,21 @@ struct WalkEntry {
   const DirEntryInfo& info;
 };
 
-// Returns true to end the listing of the directory that holds the entry.
+// What the walk does after an entry was reported.
+enum class WalkNext {
+  kContinue,
+  kEndListing,  // ends the listing of the directory that holds the entry
+  kStopWalk,    // ends the whole walk
+};
+
 // For a directory, `descend` comes in true; set it false to skip the
 // directory's contents.
-using WalkCallback = std::function<bool(const WalkEntry& entry, bool& descend)>;
+using WalkCallback = std::function<WalkNext(const WalkEntry& entry, bool& descend)>;
 
 // Told of every folder that could not be listed: its path as the walk named
-// it, its level, and the system's error text.
+// it, its level, and the failure.
 using ListFailureCallback =
-    std::function<void(const std::string& folder, std::int32_t level, const std::string& error)>;
+    std::function<void(const std::string& folder, std::int32_t level, const Status& failure)>;
 
 struct WalkOptions {
   LinkPolicy links = LinkPolicy::kFollow;
@@ -38,8 +44,9 @@ struct WalkOptions {
 
 // Walks `folder`, reporting the entries directly inside it at `level`. A
 // directory already open on the current walk path (reached again through a
-// link) is reported but not entered, so a walk never loops.
-void WalkFolder(Platform& platform, const std::string& folder, std::int32_t level,
+// link) is reported but not entered, so a walk never loops. Returns false
+// when the callback stopped the walk.
+bool WalkFolder(Platform& platform, const std::string& folder, std::int32_t level,
                 const WalkCallback& callback, const WalkOptions& options = {});
 
 }  // namespace fts

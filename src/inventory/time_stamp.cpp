@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "text/date_time_pattern.h"
+#include "inventory/date_time_pattern.h"
 
 namespace fts {
 namespace {
@@ -67,14 +67,14 @@ std::string TimeStampOf(Platform& platform, const DirEntryInfo& info, Side side)
   if (!info.timeValid) {
     return side == Side::kSource ? "(time unreadable: source)" : "(time unreadable: destination)";
   }
-  LocalDateTime local;
-  if (!platform.ToLocalTime(info.lastWrite, local)) {
+  const std::optional<LocalDateTime> local = platform.ToLocalTime(info.lastWrite);
+  if (!local) {
     std::string text = "@";
     text += std::to_string(info.lastWrite.seconds);
     return text;
   }
-  const bool dosRange = local.year >= 1980 && local.year <= 2107;
-  return FormatRegionalTimeStamp(local, dosRange, platform.RegionalSettings());
+  const bool dosRange = local->year >= 1980 && local->year <= 2107;
+  return FormatRegionalTimeStamp(*local, dosRange, platform.RegionalSettings());
 }
 
 }  // namespace fts

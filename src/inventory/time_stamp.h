@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "inventory/inventory_files.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 
 namespace fts {
 

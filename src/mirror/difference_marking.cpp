@@ -4,38 +4,36 @@
 #include <string>
 #include <vector>
 
-#include "mirror/line_cache.h"
-#include "mirror/line_index.h"
-#include "mirror/text_file.h"
-#include "run/run_errors.h"
-#include "text/record_escape.h"
+#include "inventory/inventory_reader.h"
+#include "inventory/record_format.h"
+#include "platform/status.h"
 
 namespace fts {
 namespace {
 
 constexpr std::size_t kPatchChunk = 256 << 10;
 
-// Writes "0" over the ActionFlag before each given line end. The flags are
-// patched a chunk of the file at a time: read, changed, written back.
+// Writes "0" over the ActionFlag of each given line. The flags are patched a
+// chunk of the file at a time: read, changed, written back.
 class FlagPatcher {
  public:
-  FlagPatcher(Platform& platform, std::string fileName) : fileName_(std::move(fileName)) {
-    std::string error;
-    reader_ = platform.OpenFile(fileName_, OpenMode::kRead, error);
-    if (reader_) writer_ = platform.OpenFile(fileName_, OpenMode::kWriteExisting, error);
-    if (!reader_ || !writer_) {
-      throw MarkOpenError("cannot open " + fileName_ + " to mark it: " + error);
-    }
+  FlagPatcher(Platform& platform, std::string fileName)
+      : fileName_(std::move(fileName)),
+        reader_(Open(platform, OpenMode::kRead)),
+        writer_(Open(platform, OpenMode::kWriteExisting)) {
     chunk_.resize(kPatchChunk);
   }
 
-  void Mark(std::int64_t lineEnd) {
-    const std::int64_t flag = lineEnd - 1;
+  // Marks the line that ends just before `nextLine`.
+  void Mark(std::int64_t nextLine) {
+    const std::int64_t flag = ActionFlagOffset(nextLine);
     if (flag < chunkStart_ || flag >= chunkStart_ + static_cast<std::int64_t>(chunkSize_)) {
       Flush();
       chunkStart_ = flag;
-      Check(reader_->ReadAt(chunkStart_, chunk_.data(), chunk_.size(), chunkSize_), "read");
-      if (chunkSize_ == 0) throw InventoryIoError("cannot mark " + fileName_ + ": past its end");
+      auto read = reader_->ReadAt(chunkStart_, chunk_.data(), chunk_.size());
+      Check(read.status());
+      chunkSize_ = *read;
+      if (chunkSize_ == 0) Check(Status::Error("mark", fileName_, "past its end"));
     }
     chunk_[static_cast<std::size_t>(flag - chunkStart_)] = '0';
     dirty_ = true;
@@ -43,20 +41,24 @@ class FlagPatcher {
 
   void Close() {
     Flush();
-    Check(reader_->Close(), "close");
-    Check(writer_->Close(), "close");
+    Check(reader_->Close());
+    Check(writer_->Close());
   }
 
  private:
+  std::unique_ptr<File> Open(Platform& platform, OpenMode mode) {
+    auto opened = platform.OpenFile(fileName_, mode);
+    Check(opened.status());
+    return std::move(*opened);
+  }
+
   void Flush() {
-    if (dirty_) Check(writer_->WriteAt(chunkStart_, chunk_.data(), chunkSize_), "mark");
+    if (dirty_) Check(writer_->WriteAt(chunkStart_, chunk_.data(), chunkSize_));
     dirty_ = false;
   }
 
-  void Check(const Status& status, const char* what) {
-    if (!status)
-      throw InventoryIoError(std::string("cannot ") + what + " " + fileName_ + ": " +
-                             status.message);
+  static void Check(const Status& status) {
+    if (!status) ThrowRunError(status);
   }
 
   std::string fileName_;
@@ -79,18 +81,20 @@ std::int64_t OffsetOf(std::int64_t entry) {
 
 class PairFinder {
  public:
-  explicit PairFinder(RunContext& run)
-      : index_(run.state.toLineIndex),
-        source_(run.platform, run.state.source.fileName),
-        destination_(run.platform, run.state.destination.fileName) {
+  PairFinder(Platform& platform, const InventoryFiles& inventories,
+             std::vector<std::int64_t>& index)
+      : index_(index),
+        source_(platform, inventories.source.name),
+        destination_(platform, inventories.destination.name, InventoryReader::Access::kScattered) {
     SetUpRecordSplitter(sourceSplitter_);
     SetUpRecordSplitter(sharedSplitter_);
   }
 
   // One pass over the source inventory. Each record is looked for only
   // among the destination entries below its folder's counterpart: the
-  // entries below a folder form one run of the sorted index.
-  void Run(FlagPatcher& sourceMarks) {
+  // entries below a folder form one run of the sorted index. Returns the
+  // number of identical pairs.
+  std::int64_t Run(FlagPatcher& sourceMarks) {
     struct Range {
       std::int64_t depth;
       std::int64_t lo;
@@ -99,11 +103,9 @@ class PairFinder {
     std::vector<Range> open;
     const std::int64_t last = static_cast<std::int64_t>(index_.size()) - 1;
 
-    source_.Open();
-    destination_.Open();
-    std::string line;
-    while (!source_.Eof()) {
-      source_.ReadLine(line);
+    std::int64_t pairs = 0;
+    std::string_view line;
+    while (source_.ReadLine(line)) {
       sourceSplitter_.Split(line);
       const std::int64_t depth = DepthOf(sourceSplitter_);
       while (!open.empty() && open.back().depth >= depth)
@@ -118,8 +120,9 @@ class PairFinder {
       if (found >= 0) {
         RelPathAt(found);
         if (sourceSplitter_.GetItem(kTimeStampField) == sharedSplitter_.GetItem(kTimeStampField)) {
-          sourceMarks.Mark(source_.Pos() - 2);
+          sourceMarks.Mark(source_.Pos());
           Entry(found) = ~OffsetOf(Entry(found));
+          ++pairs;
         }
       }
       if (IsDirectoryRecord(sourceSplitter_)) {
@@ -134,6 +137,7 @@ class PairFinder {
     }
     source_.Close();
     destination_.Close();
+    return pairs;
   }
 
  private:
@@ -161,8 +165,8 @@ class PairFinder {
   }
 
   std::vector<std::int64_t>& index_;
-  InventoryTextFile source_;
-  InventoryLineCache destination_;
+  InventoryReader source_;
+  InventoryReader destination_;
   TStrArrayClass sourceSplitter_;
   TStrArrayClass sharedSplitter_;
   std::string sourceScratch_;
@@ -177,22 +181,21 @@ bool AtOrBelow(std::string_view relPath, std::string_view folder) {
 
 // Marks the destination records at or below a source folder that could not
 // be listed, as if they had an identical counterpart.
-void ProtectUnlistedSourceFolders(RunContext& run, FlagPatcher& destinationMarks) {
-  const auto& folders = run.state.unlistedSourceFolders;
+void ProtectUnlistedSourceFolders(Platform& platform, const std::string& destinationInventory,
+                                  const std::vector<std::string>& folders,
+                                  FlagPatcher& destinationMarks) {
   if (folders.empty()) return;
   TStrArrayClass sharedSplitter;
   SetUpRecordSplitter(sharedSplitter);
-  InventoryTextFile destination(run.platform, run.state.destination.fileName);
-  std::string line;
+  InventoryReader destination(platform, destinationInventory);
   std::string scratch;
-  destination.Open();
-  while (!destination.Eof()) {
-    destination.ReadLine(line);
+  std::string_view line;
+  while (destination.ReadLine(line)) {
     sharedSplitter.Split(line);
     const std::string_view relPath = RecordPathView(sharedSplitter.GetItem(kRelPathField), scratch);
     if (std::any_of(folders.begin(), folders.end(),
                     [&](const std::string& folder) { return AtOrBelow(relPath, folder); })) {
-      destinationMarks.Mark(destination.Pos() - 2);
+      destinationMarks.Mark(destination.Pos());
     }
   }
   destination.Close();
@@ -200,30 +203,33 @@ void ProtectUnlistedSourceFolders(RunContext& run, FlagPatcher& destinationMarks
 
 }  // namespace
 
-void MarkIdenticalRecords(RunContext& run) {
-  RunState& state = run.state;
-  FlagPatcher sourceMarks(run.platform, state.source.fileName);
-  PairFinder(run).Run(sourceMarks);
+MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
+                                   std::vector<std::int64_t> index,
+                                   const std::vector<std::string>& unlistedSourceFolders) {
+  MarkingResult result;
+  FlagPatcher sourceMarks(platform, inventories.source.name);
+  result.identicalPairs = PairFinder(platform, inventories, index).Run(sourceMarks);
   sourceMarks.Close();
 
   // The matched destination lines, in file order, so that the marks are
   // written front to back.
-  std::vector<std::int64_t>& index = state.toLineIndex;
   const auto matchedEnd = std::partition(index.begin(), index.end(), IsMatched);
   std::for_each(index.begin(), matchedEnd, [](std::int64_t& entry) { entry = ~entry; });
   std::sort(index.begin(), matchedEnd);
 
-  FlagPatcher destinationMarks(run.platform, state.destination.fileName);
-  InventoryLineCache lines(run.platform, state.destination.fileName);
-  lines.Open();
+  FlagPatcher destinationMarks(platform, inventories.destination.name);
+  InventoryReader lines(platform, inventories.destination.name,
+                        InventoryReader::Access::kScattered);
   for (auto it = index.begin(); it != matchedEnd; ++it) {
     std::int64_t nextLine;
     lines.LineAt(*it, nextLine);
-    destinationMarks.Mark(nextLine - 2);
+    destinationMarks.Mark(nextLine);
   }
   lines.Close();
-  ProtectUnlistedSourceFolders(run, destinationMarks);
+  ProtectUnlistedSourceFolders(platform, inventories.destination.name, unlistedSourceFolders,
+                               destinationMarks);
   destinationMarks.Close();
+  return result;
 }
 
 }  // namespace fts

@@ -3,17 +3,27 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
-#include "run/run_context.h"
+#include "inventory/inventory_files.h"
+#include "platform/platform.h"
 
 namespace fts {
+
+struct MarkingResult {
+  std::int64_t identicalPairs = 0;
+};
 
 // For every source record, bisects ToLineIndex for the destination record of
 // the same RelPath and marks both records of each identical pair.
 // Destination entries at or below a source folder that could not be listed
-// are marked too, so that a read error never leads to a deletion.
-// ToLineIndex is used up: its entries are left in no useful order.
-void MarkIdenticalRecords(RunContext& run);
+// are marked too, so that a read error never leads to a deletion. Takes
+// ToLineIndex over and uses it up.
+MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
+                                   std::vector<std::int64_t> toLineIndex,
+                                   const std::vector<std::string>& unlistedSourceFolders);
 
 // The bisection over ToLineIndex entries lo..hi: calls `relPathAt(entry)`
 // for each probe and returns the entry whose RelPath equals `relPath`, or

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "mirror/text_file.h"
-#include "run/run_errors.h"
-#include "text/record_escape.h"
+#include "inventory/inventory_reader.h"
+#include "inventory/record_format.h"
+#include "platform/status.h"
 
 namespace fts {
 namespace {
@@ -63,29 +63,32 @@ class ItemOrder {
 
 class IndexBuilder {
  public:
-  explicit IndexBuilder(RunContext& run)
-      : index_(run.state.toLineIndex), file_(run.platform, run.state.destination.fileName) {
+  IndexBuilder(Platform& platform, const std::string& fileName) : file_(platform, fileName) {
     SetUpRecordSplitter(splitter_);
   }
 
-  void Build() {
-    index_.clear();
-    file_.Open();
+  std::vector<std::int64_t> Build() {
     CountFolders();
     index_.assign(static_cast<std::size_t>(records_), kUnplaced);
     for (std::int64_t level = 0; level <= deepest_; ++level)
       PlaceLevel(level);
     file_.Close();
-    if (std::find(index_.begin(), index_.end(), kUnplaced) != index_.end()) {
-      throw InventoryIoError(file_.FileName() + " does not list a tree depth first");
-    }
+    if (std::find(index_.begin(), index_.end(), kUnplaced) != index_.end()) NotDepthFirst();
+    return std::move(index_);
   }
 
  private:
-  std::int64_t ReadRecord() {
-    file_.ReadLine(line_);
-    splitter_.Split(line_);
-    return DepthOf(splitter_);
+  [[noreturn]] void NotDepthFirst() {
+    ThrowRunError(Status::Error("index", file_.FileName(), "it does not list a tree depth first"));
+  }
+
+  // Reads the next record; false at the end of the file.
+  bool ReadRecord(std::int64_t& depth) {
+    std::string_view line;
+    if (!file_.ReadLine(line)) return false;
+    splitter_.Split(line);
+    depth = DepthOf(splitter_);
+    return true;
   }
 
   // The first sweep: how many lines lie below each folder.
@@ -98,8 +101,8 @@ class IndexBuilder {
         open.pop_back();
       }
     };
-    while (!file_.Eof()) {
-      const std::int64_t depth = ReadRecord();
+    std::int64_t depth;
+    while (ReadRecord(depth)) {
       closeFolders(depth);
       if (IsDirectoryRecord(splitter_)) {
         open.push_back({depth, static_cast<std::int64_t>(folders_.size()), records_ + 1});
@@ -118,9 +121,9 @@ class IndexBuilder {
     std::vector<OpenFolder> open;
     std::int64_t ordinal = 0;
     std::int64_t group = kNoGroup;
-    while (!file_.Eof()) {
-      const std::int64_t offset = file_.Pos();
-      const std::int64_t depth = ReadRecord();
+    std::int64_t offset = file_.Pos();
+    std::int64_t depth;
+    for (; ReadRecord(depth); offset = file_.Pos()) {
       while (!open.empty() && open.back().depth >= depth)
         open.pop_back();
       const bool isFolder = IsDirectoryRecord(splitter_);
@@ -150,7 +153,7 @@ class IndexBuilder {
 
   void PlaceGroup(std::int64_t parent) {
     if (items_.empty()) return;
-    SortToLineIndex(items_, 0, static_cast<std::int64_t>(items_.size()) - 1, ItemOrder(names_));
+    std::sort(items_.begin(), items_.end(), ItemOrder(names_));
     std::int64_t position = parent == kRootFolder ? 0 : FolderAt(parent).blockStart;
     for (const SortItem& item : items_) {
       if (item.isBlock) {
@@ -160,7 +163,7 @@ class IndexBuilder {
       } else {
         if (position < 0 || position >= records_ ||
             index_[static_cast<std::size_t>(position)] != kUnplaced) {
-          throw InventoryIoError(file_.FileName() + " does not list a tree depth first");
+          NotDepthFirst();
         }
         index_[static_cast<std::size_t>(position++)] = item.offset;
       }
@@ -171,10 +174,9 @@ class IndexBuilder {
 
   Folder& FolderAt(std::int64_t ordinal) { return folders_[static_cast<std::size_t>(ordinal)]; }
 
-  std::vector<std::int64_t>& index_;
-  InventoryTextFile file_;
+  std::vector<std::int64_t> index_;
+  InventoryReader file_;
   TStrArrayClass splitter_;
-  std::string line_;
   std::string scratch_;
   std::vector<Folder> folders_;
   std::int64_t records_ = 0;
@@ -185,8 +187,9 @@ class IndexBuilder {
 
 }  // namespace
 
-void BuildToLineIndex(RunContext& run) {
-  IndexBuilder(run).Build();
+std::vector<std::int64_t> BuildToLineIndex(Platform& platform,
+                                           const std::string& destinationInventory) {
+  return IndexBuilder(platform, destinationInventory).Build();
 }
 
 }  // namespace fts

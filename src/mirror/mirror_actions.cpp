@@ -3,76 +3,71 @@
 #include <functional>
 #include <string>
 
-#include "mirror/record.h"
-#include "mirror/text_file.h"
-#include "run/run_errors.h"
-#include "text/record_escape.h"
+#include "inventory/inventory_reader.h"
+#include "inventory/record_format.h"
 
 namespace fts {
 namespace {
 
 enum class Records { kAll, kPending };
 
-// The ActionFlag is the text after the last delimiter: a record is pending
-// when its line ends in "," and "1". Passes that act only on pending
-// records skip the others without taking them apart.
-bool LineIsPending(std::string_view line) {
-  return line.size() > kFieldDelimiter.size() && line.ends_with("1") &&
-         line.substr(0, line.size() - 1).ends_with(kFieldDelimiter);
-}
-
-// One pass over an inventory from its first line; `onRecord` returns false
-// to stop reading.
-void ForEachRecord(InventoryTextFile& file, TStrArrayClass& splitter, Records which,
+// One pass over an inventory from its current position; `onRecord` returns
+// false to stop reading.
+void ForEachRecord(InventoryReader& file, TStrArrayClass& splitter, Records which,
                    const std::function<bool(const TStrArrayClass&)>& onRecord) {
-  std::string line;
-  while (!file.Eof()) {
-    file.ReadLine(line);
+  std::string_view line;
+  while (file.ReadLine(line)) {
     if (which == Records::kPending && !LineIsPending(line)) continue;
     splitter.Split(line);
     if (!onRecord(splitter)) return;
   }
 }
 
-void ReadWholeInventory(RunContext& run, const std::string& fileName, Records which,
-                        const std::function<bool(const TStrArrayClass&)>& onRecord) {
-  TStrArrayClass splitter;
-  SetUpRecordSplitter(splitter);
-  InventoryTextFile file(run.platform, fileName);
-  file.Open();
-  ForEachRecord(file, splitter, which, onRecord);
-  file.Close();
-}
-
 class MirrorActions {
  public:
-  explicit MirrorActions(RunContext& run) : run_(run), state_(run.state) {}
+  MirrorActions(Platform& platform, ConsoleLog& log, const InventoryFiles& inventories,
+                const std::vector<std::string>& toRoots, bool dryRun)
+      : platform_(platform),
+        log_(log),
+        source_(inventories.source.name),
+        destination_(inventories.destination.name),
+        toRoots_(toRoots),
+        dryRun_(dryRun) {}
 
-  void Run() {
-    if (!HasPendingAction(state_.source.fileName) &&
-        !HasPendingAction(state_.destination.fileName)) {
-      run_.log.WriteLog("No Difference In These Folders!");
-      return;
+  ActionCounts Run() {
+    if (!HasPendingAction(source_) && !HasPendingAction(destination_)) {
+      log_.WriteLog("No Difference In These Folders!");
+      return counts_;
     }
-    run_.log.WriteLog(
+    log_.WriteLog(
         "-------- Remove Directory And Delete File In MirrorToFolder Start --------------");
     DeletePendingFiles();
-    RemovePendingDirectories(MaxDepth(state_.destination.fileName));
-    run_.log.WriteLog(
+    RemovePendingDirectories(MaxDepth(destination_));
+    log_.WriteLog(
         "-------- Remove Directory And Delete File In MirrorToFolder End ----------------");
 
-    run_.log.WriteLog(
+    log_.WriteLog(
         "-------- Make Directory And Copy File In MirrorToFolder Start ------------------");
-    MakePendingDirectories(MaxDepth(state_.source.fileName));
+    MakePendingDirectories(MaxDepth(source_));
     CopyPendingFiles();
-    run_.log.WriteLog(
+    log_.WriteLog(
         "-------- Make Directory And Copy File In MirrorToFolder End --------------------");
+    return counts_;
   }
 
  private:
+  void ReadWholeInventory(const std::string& fileName, Records which,
+                          const std::function<bool(const TStrArrayClass&)>& onRecord) {
+    TStrArrayClass splitter;
+    SetUpRecordSplitter(splitter);
+    InventoryReader file(platform_, fileName);
+    ForEachRecord(file, splitter, which, onRecord);
+    file.Close();
+  }
+
   bool HasPendingAction(const std::string& fileName) {
     bool pending = false;
-    ReadWholeInventory(run_, fileName, Records::kPending, [&](const TStrArrayClass& record) {
+    ReadWholeInventory(fileName, Records::kPending, [&](const TStrArrayClass& record) {
       pending = IsPending(record);
       return !pending;
     });
@@ -81,7 +76,7 @@ class MirrorActions {
 
   std::int64_t MaxDepth(const std::string& fileName) {
     std::int64_t highest = 0;
-    ReadWholeInventory(run_, fileName, Records::kAll, [&](const TStrArrayClass& record) {
+    ReadWholeInventory(fileName, Records::kAll, [&](const TStrArrayClass& record) {
       highest = std::max(highest, DepthOf(record));
       return true;
     });
@@ -89,47 +84,48 @@ class MirrorActions {
   }
 
   void DeletePendingFiles() {
-    ReadWholeInventory(
-        run_, state_.destination.fileName, Records::kPending, [&](const TStrArrayClass& record) {
-          if (IsFileRecord(record) && IsPending(record)) {
-            const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-            Act("Delete File      : " + path, [&] { return run_.platform.DeleteFile(path); });
-          }
-          return true;
-        });
+    ReadWholeInventory(destination_, Records::kPending, [&](const TStrArrayClass& record) {
+      if (IsFileRecord(record) && IsPending(record)) {
+        const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
+        Act("Delete File      : " + path, counts_.filesDeleted,
+            [&] { return platform_.DeleteFile(path); });
+      }
+      return true;
+    });
   }
 
   void RemovePendingDirectories(std::int64_t highestDepth) {
-    SweepLevels(state_.destination.fileName, highestDepth, 0, [&](const TStrArrayClass& record) {
+    SweepLevels(destination_, highestDepth, 0, [&](const TStrArrayClass& record) {
       const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-      Act("Remove Directory : " + path, [&] { return run_.platform.RemoveDirectory(path); });
+      Act("Remove Directory : " + path, counts_.foldersRemoved,
+          [&] { return platform_.RemoveDirectory(path); });
     });
   }
 
   void MakePendingDirectories(std::int64_t highestDepth) {
-    SweepLevels(state_.source.fileName, 0, highestDepth, [&](const TStrArrayClass& record) {
+    SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-      for (const std::string& root : state_.toRoots) {
+      for (const std::string& root : toRoots_) {
         const std::string path = root + relPath;
-        Act("Make Directory : " + path, [&] { return run_.platform.MakeDirectory(path); });
+        Act("Make Directory : " + path, counts_.foldersMade,
+            [&] { return platform_.MakeDirectory(path); });
       }
     });
   }
 
   void CopyPendingFiles() {
-    ReadWholeInventory(
-        run_, state_.source.fileName, Records::kPending, [&](const TStrArrayClass& record) {
-          if (IsFileRecord(record) && IsPending(record)) {
-            const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
-            const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-            for (const std::string& root : state_.toRoots) {
-              const std::string to = root + relPath;
-              Act("Copy File      : " + from + " -> " + to,
-                  [&] { return run_.platform.CopyFile(from, to); });
-            }
-          }
-          return true;
-        });
+    ReadWholeInventory(source_, Records::kPending, [&](const TStrArrayClass& record) {
+      if (IsFileRecord(record) && IsPending(record)) {
+        const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
+        const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+        for (const std::string& root : toRoots_) {
+          const std::string to = root + relPath;
+          Act("Copy File      : " + from + " -> " + to, counts_.filesCopied,
+              [&] { return platform_.CopyFile(from, to); });
+        }
+      }
+      return true;
+    });
   }
 
   // Sweeps the inventory once per level, from level `first` to level `last`
@@ -140,8 +136,7 @@ class MirrorActions {
     const std::int64_t step = first <= last ? 1 : -1;
     TStrArrayClass splitter;
     SetUpRecordSplitter(splitter);
-    InventoryTextFile file(run_.platform, fileName);
-    file.Open();
+    InventoryReader file(platform_, fileName);
     for (std::int64_t level = first;; level += step) {
       file.Seek(0);
       ForEachRecord(file, splitter, Records::kPending, [&](const TStrArrayClass& record) {
@@ -157,23 +152,32 @@ class MirrorActions {
 
   // Carries out one action (not in a dry run), logs it, and logs its
   // failure on the line after.
-  void Act(const std::string& message, const std::function<Status()>& action) {
-    Status status = state_.dryRun ? Status::Ok() : action();
-    run_.log.WriteLog(message);
+  void Act(const std::string& message, std::int64_t& done, const std::function<Status()>& action) {
+    const Status status = dryRun_ ? Status::Ok() : action();
+    log_.WriteLog(message);
     if (!status) {
-      run_.log.WriteLog("Action Failed    : " + status.message);
-      state_.actionFailed = true;
+      log_.WriteLog("Action Failed    : " + status.Cause());
+      ++counts_.failed;
+    } else {
+      ++done;
     }
   }
 
-  RunContext& run_;
-  RunState& state_;
+  Platform& platform_;
+  ConsoleLog& log_;
+  const std::string& source_;
+  const std::string& destination_;
+  const std::vector<std::string>& toRoots_;
+  const bool dryRun_;
+  ActionCounts counts_;
 };
 
 }  // namespace
 
-void RunMirrorActions(RunContext& run) {
-  MirrorActions(run).Run();
+ActionCounts RunMirrorActions(Platform& platform, ConsoleLog& log,
+                              const InventoryFiles& inventories,
+                              const std::vector<std::string>& toRoots, bool dryRun) {
+  return MirrorActions(platform, log, inventories, toRoots, dryRun).Run();
 }
 
 }  // namespace fts

@@ -3,10 +3,29 @@
 // and copies what must come, top level first.
 #pragma once
 
-#include "run/run_context.h"
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "inventory/inventory_files.h"
+#include "platform/platform.h"
+#include "run/console_log.h"
 
 namespace fts {
 
-void RunMirrorActions(RunContext& run);
+// What the actions did (in a dry run: would have done).
+struct ActionCounts {
+  std::int64_t filesDeleted = 0;
+  std::int64_t foldersRemoved = 0;
+  std::int64_t foldersMade = 0;
+  std::int64_t filesCopied = 0;
+  std::int64_t failed = 0;  // each logged with an "Action Failed    : " line
+};
+
+// Carries out (unless `dryRun`) and logs every pending action, or logs "No
+// Difference In These Folders!" when nothing is pending.
+ActionCounts RunMirrorActions(Platform& platform, ConsoleLog& log,
+                              const InventoryFiles& inventories,
+                              const std::vector<std::string>& toRoots, bool dryRun);
 
 }  // namespace fts

@@ -10,6 +10,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/status.h"
 
 namespace fts {
 
@@ -21,17 +24,6 @@ inline constexpr std::string_view kConsoleLineEnd = "\r\n";
 inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kConsoleLineEnd = "\n";
 #endif
-
-// The outcome of a system call that may fail; `message` is the system's
-// own error text (for example "Permission denied").
-struct Status {
-  bool ok = true;
-  std::string message;
-
-  static Status Ok() { return {}; }
-  static Status Error(std::string text) { return {false, std::move(text)}; }
-  explicit operator bool() const { return ok; }
-};
 
 // Last-write time in UTC.
 struct FileTime {
@@ -103,9 +95,9 @@ class DirectoryListing {
   virtual bool Next(std::string& name, DirEntryInfo& info) = 0;
   // The directory this listing enumerates.
   virtual FileIdentity Identity() const = 0;
-  // After Next returned false: the system's error text when the listing
-  // broke off before its end, empty at a normal end.
-  virtual std::string Error() const { return {}; }
+  // After Next returned false: the failure when the listing broke off
+  // before its end, ok at a normal end.
+  virtual Status status() const { return Status::Ok(); }
 };
 
 // An open file. Reads and one-byte writes are positioned; Append writes at
@@ -113,8 +105,8 @@ class DirectoryListing {
 class File {
  public:
   virtual ~File() = default;
-  virtual Status ReadAt(std::int64_t offset, char* buffer, std::size_t size,
-                        std::size_t& bytesRead) = 0;
+  // The number of bytes read: `size`, or fewer at the end of the file.
+  virtual Result<std::size_t> ReadAt(std::int64_t offset, char* buffer, std::size_t size) = 0;
   virtual Status Append(const char* data, std::size_t size) = 0;
   virtual Status WriteAt(std::int64_t offset, const char* data, std::size_t size) = 0;
   virtual Status Close() = 0;
@@ -131,7 +123,7 @@ enum class CreateOutcome {
 struct CreateResult {
   CreateOutcome outcome = CreateOutcome::kFailed;
   std::unique_ptr<File> file;  // set when kCreated
-  std::string message;         // the system's error text otherwise
+  Status status;               // the failure otherwise
 };
 
 enum class OpenMode { kRead, kWriteExisting };
@@ -142,13 +134,11 @@ class Platform {
 
   // Directory enumeration. `parent` (with `nameInParent`) lets an
   // implementation open a subfolder relative to its open parent; `path` is
-  // always the full name. Returns null with the system's error text when the
-  // folder cannot be listed.
-  virtual std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path,
-                                                          DirectoryListing* parent,
-                                                          std::string_view nameInParent,
-                                                          LinkPolicy policy,
-                                                          std::string& error) = 0;
+  // always the full name.
+  virtual Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                                  DirectoryListing* parent,
+                                                                  std::string_view nameInParent,
+                                                                  LinkPolicy policy) = 0;
 
   // True for an existing directory; a link to a directory counts.
   virtual bool IsDirectory(const std::string& path) = 0;
@@ -163,8 +153,7 @@ class Platform {
 
   // Creates a file only if no entry stands under the name.
   virtual CreateResult CreateNewFile(const std::string& path) = 0;
-  virtual std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
-                                         std::string& error) = 0;
+  virtual Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) = 0;
 
   // The mirror's actions and the removal of the run's own files.
   virtual Status DeleteFile(const std::string& path) = 0;
@@ -176,7 +165,8 @@ class Platform {
   virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
 
   virtual LocalDateTime Now() = 0;
-  virtual bool ToLocalTime(const FileTime& time, LocalDateTime& local) = 0;
+  // nullopt for a time the system cannot convert.
+  virtual std::optional<LocalDateTime> ToLocalTime(const FileTime& time) = 0;
 
   virtual void WriteStdout(std::string_view text) = 0;
   virtual void WriteStderr(std::string_view text) = 0;
@@ -195,48 +185,7 @@ class Platform {
 // The implementation for the system the program was built for.
 std::unique_ptr<Platform> MakeSystemPlatform();
 
-// Passes every call on to another platform; tests derive from it and
-// override the calls they want to fail or record.
-class ForwardingPlatform : public Platform {
- public:
-  explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
-
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,
-                                                  std::string_view nameInParent, LinkPolicy policy,
-                                                  std::string& error) override {
-    return inner_.OpenDirectory(path, parent, nameInParent, policy, error);
-  }
-  bool IsDirectory(const std::string& path) override { return inner_.IsDirectory(path); }
-  bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
-  std::optional<std::string> RealPath(const std::string& path) override {
-    return inner_.RealPath(path);
-  }
-  std::string ExecutableFolder() override { return inner_.ExecutableFolder(); }
-  std::string TemporaryFolder() override { return inner_.TemporaryFolder(); }
-  CreateResult CreateNewFile(const std::string& path) override {
-    return inner_.CreateNewFile(path);
-  }
-  std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
-                                 std::string& error) override {
-    return inner_.OpenFile(path, mode, error);
-  }
-  Status DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
-  Status RemoveDirectory(const std::string& path) override { return inner_.RemoveDirectory(path); }
-  Status MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
-  Status CopyFile(const std::string& from, const std::string& to) override {
-    return inner_.CopyFile(from, to);
-  }
-  LocalDateTime Now() override { return inner_.Now(); }
-  bool ToLocalTime(const FileTime& time, LocalDateTime& local) override {
-    return inner_.ToLocalTime(time, local);
-  }
-  void WriteStdout(std::string_view text) override { inner_.WriteStdout(text); }
-  void WriteStderr(std::string_view text) override { inner_.WriteStderr(text); }
-  const RegionalFormats& RegionalSettings() override { return inner_.RegionalSettings(); }
-  std::string FoldPathCase(const std::string& path) override { return inner_.FoldPathCase(path); }
-
- protected:
-  Platform& inner_;
-};
+// The arguments after the program's name, as the system hands them over.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 }  // namespace fts

@@ -22,8 +22,11 @@ namespace {
 std::string ErrorText(int error) {
   return std::strerror(error);
 }
-Status LastError() {
-  return Status::Error(ErrorText(errno));
+
+// Every failure of this platform is made here, from the system's error
+// number (by default the one the failed call left).
+Status SystemError(std::string_view operation, const std::string& path, int error = errno) {
+  return Status::Error(operation, path, ErrorText(error));
 }
 
 FileIdentity IdentityOf(const struct stat& st) {
@@ -37,19 +40,19 @@ FileTime LastWriteOf(const struct stat& st) {
 
 class PosixListing : public DirectoryListing {
  public:
-  PosixListing(DIR* dir, LinkPolicy policy, FileIdentity identity)
-      : dir_(dir), fd_(dirfd(dir)), policy_(policy), identity_(identity) {}
+  PosixListing(DIR* dir, std::string path, LinkPolicy policy, FileIdentity identity)
+      : dir_(dir), fd_(dirfd(dir)), path_(std::move(path)), policy_(policy), identity_(identity) {}
   ~PosixListing() override { closedir(dir_); }
 
   int Fd() const { return fd_; }
   FileIdentity Identity() const override { return identity_; }
-  std::string Error() const override { return error_; }
+  Status status() const override { return status_; }
 
   bool Next(std::string& name, DirEntryInfo& info) override {
     errno = 0;
     const dirent* entry = readdir(dir_);
     if (entry == nullptr) {
-      if (errno != 0) error_ = ErrorText(errno);
+      if (errno != 0) status_ = SystemError("list", path_);
       return false;
     }
     name.assign(entry->d_name);
@@ -82,14 +85,15 @@ class PosixListing : public DirectoryListing {
  private:
   DIR* dir_;
   int fd_;
+  std::string path_;
   LinkPolicy policy_;
   FileIdentity identity_;
-  std::string error_;
+  Status status_;
 };
 
 class PosixFile : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {
+  PosixFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {
     struct stat st;
     if (fstat(fd_, &st) == 0) identity_ = IdentityOf(st);
   }
@@ -97,20 +101,19 @@ class PosixFile : public File {
     if (fd_ >= 0) close(fd_);
   }
 
-  Status ReadAt(std::int64_t offset, char* buffer, std::size_t size,
-                std::size_t& bytesRead) override {
-    bytesRead = 0;
+  Result<std::size_t> ReadAt(std::int64_t offset, char* buffer, std::size_t size) override {
+    std::size_t bytesRead = 0;
     while (bytesRead < size) {
       const ssize_t n = pread(fd_, buffer + bytesRead, size - bytesRead,
                               static_cast<off_t>(offset + static_cast<std::int64_t>(bytesRead)));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return LastError();
+        return SystemError("read", path_);
       }
       if (n == 0) break;
       bytesRead += static_cast<std::size_t>(n);
     }
-    return Status::Ok();
+    return bytesRead;
   }
 
   Status Append(const char* data, std::size_t size) override {
@@ -118,7 +121,7 @@ class PosixFile : public File {
       const ssize_t n = write(fd_, data, size);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return LastError();
+        return SystemError("write", path_);
       }
       data += n;
       size -= static_cast<std::size_t>(n);
@@ -131,7 +134,7 @@ class PosixFile : public File {
       const ssize_t n = pwrite(fd_, data, size, static_cast<off_t>(offset));
       if (n < 0) {
         if (errno == EINTR) continue;
-        return LastError();
+        return SystemError("write", path_);
       }
       data += n;
       offset += n;
@@ -143,7 +146,7 @@ class PosixFile : public File {
   Status Close() override {
     const int fd = fd_;
     fd_ = -1;
-    if (close(fd) != 0) return LastError();
+    if (close(fd) != 0) return SystemError("close", path_);
     return Status::Ok();
   }
 
@@ -151,6 +154,7 @@ class PosixFile : public File {
 
  private:
   int fd_;
+  std::string path_;
   FileIdentity identity_;
 };
 
@@ -159,14 +163,20 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+// One side of a copy: the open file and the name it is known by.
+struct CopyEnd {
+  int fd;
+  const std::string& path;
+};
+
 // Copies the bytes of one open file into another, in the kernel when it
 // can. `size` is the length seen when the file was opened: a file that grows
 // meanwhile is copied as it was, one that shrinks as far as it goes.
-Status CopyContents(int in, int out, off_t size) {
+Status CopyContents(CopyEnd in, CopyEnd out, off_t size) {
   off_t copied = 0;
   while (copied < size) {
-    const ssize_t n =
-        copy_file_range(in, nullptr, out, nullptr, static_cast<std::size_t>(size - copied), 0);
+    const ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr,
+                                      static_cast<std::size_t>(size - copied), 0);
     if (n > 0) {
       copied += n;
       continue;
@@ -175,23 +185,23 @@ Status CopyContents(int in, int out, off_t size) {
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
         errno != EPERM) {
-      return LastError();
+      return SystemError("copy to", out.path);
     }
     break;  // carry on where the kernel stopped, through user space
   }
   static thread_local std::vector<char> buffer(1 << 20);
   while (copied < size) {
-    const ssize_t got = read(in, buffer.data(), buffer.size());
+    const ssize_t got = read(in.fd, buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR) continue;
-      return LastError();
+      return SystemError("read", in.path);
     }
     if (got == 0) break;
     for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+      const ssize_t put = write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
       if (put < 0) {
         if (errno == EINTR) continue;
-        return LastError();
+        return SystemError("write", out.path);
       }
       done += put;
     }
@@ -202,9 +212,10 @@ Status CopyContents(int in, int out, off_t size) {
 
 class PosixPlatform : public Platform {
  public:
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,
-                                                  std::string_view nameInParent, LinkPolicy policy,
-                                                  std::string& error) override {
+  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                          DirectoryListing* parent,
+                                                          std::string_view nameInParent,
+                                                          LinkPolicy policy) override {
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     int fd;
     if (auto* posixParent = dynamic_cast<PosixListing*>(parent)) {
@@ -215,23 +226,16 @@ class PosixPlatform : public Platform {
     } else {
       fd = open(path.c_str(), flags);
     }
-    if (fd < 0) {
-      error = ErrorText(errno);
-      return nullptr;
-    }
+    if (fd < 0) return SystemError("list", path);
     struct stat st;
-    if (fstat(fd, &st) != 0) {
-      error = ErrorText(errno);
-      close(fd);
-      return nullptr;
-    }
-    DIR* dir = fdopendir(fd);
+    DIR* dir = fstat(fd, &st) == 0 ? fdopendir(fd) : nullptr;
     if (dir == nullptr) {
-      error = ErrorText(errno);
+      Status failure = SystemError("list", path);
       close(fd);
-      return nullptr;
+      return failure;
     }
-    return std::make_unique<PosixListing>(dir, policy, IdentityOf(st));
+    return std::unique_ptr<DirectoryListing>(
+        std::make_unique<PosixListing>(dir, path, policy, IdentityOf(st)));
   }
 
   bool IsDirectory(const std::string& path) override {
@@ -276,11 +280,11 @@ class PosixPlatform : public Platform {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
       result.outcome = CreateOutcome::kCreated;
-      result.file = std::make_unique<PosixFile>(fd);
+      result.file = std::make_unique<PosixFile>(fd, path);
       return result;
     }
     const int error = errno;
-    result.message = ErrorText(error);
+    result.status = SystemError("create", path, error);
     if (error == EEXIST) {
       result.outcome = CreateOutcome::kNameTaken;
     } else if (error == EACCES || error == EPERM || error == EROFS) {
@@ -291,27 +295,23 @@ class PosixPlatform : public Platform {
     return result;
   }
 
-  std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
-                                 std::string& error) override {
+  Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) override {
     const int flags = (mode == OpenMode::kRead ? O_RDONLY : O_WRONLY) | O_CLOEXEC;
     const int fd = open(path.c_str(), flags);
-    if (fd < 0) {
-      error = ErrorText(errno);
-      return nullptr;
-    }
-    return std::make_unique<PosixFile>(fd);
+    if (fd < 0) return SystemError("open", path);
+    return std::unique_ptr<File>(std::make_unique<PosixFile>(fd, path));
   }
 
   Status DeleteFile(const std::string& path) override {
-    return unlink(path.c_str()) == 0 ? Status::Ok() : LastError();
+    return unlink(path.c_str()) == 0 ? Status::Ok() : SystemError("delete", path);
   }
 
   Status RemoveDirectory(const std::string& path) override {
-    return rmdir(path.c_str()) == 0 ? Status::Ok() : LastError();
+    return rmdir(path.c_str()) == 0 ? Status::Ok() : SystemError("remove", path);
   }
 
   Status MakeDirectory(const std::string& path) override {
-    return mkdir(path.c_str(), 0777) == 0 ? Status::Ok() : LastError();
+    return mkdir(path.c_str(), 0777) == 0 ? Status::Ok() : SystemError("make", path);
   }
 
   Status CopyFile(const std::string& from, const std::string& to) override {
@@ -319,11 +319,11 @@ class PosixPlatform : public Platform {
     // opened. O_NONBLOCK guards against one swapped in meanwhile; it does
     // nothing to a regular file.
     struct stat st;
-    if (stat(from.c_str(), &st) != 0) return LastError();
-    if (!S_ISREG(st.st_mode)) return Status::Error("Not a regular file");
+    if (stat(from.c_str(), &st) != 0) return SystemError("copy", from);
+    if (!S_ISREG(st.st_mode)) return Status::Error("copy", from, "Not a regular file");
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (in < 0) return LastError();
-    Status status = CopyOpenFile(in, to);
+    if (in < 0) return SystemError("copy", from);
+    Status status = CopyOpenFile({in, from}, to);
     close(in);  // read-only: nothing can be lost here
     return status;
   }
@@ -331,18 +331,15 @@ class PosixPlatform : public Platform {
   LocalDateTime Now() override {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    LocalDateTime local;
-    ToLocalTime({static_cast<std::int64_t>(now.tv_sec), 0}, local);
-    return local;
+    return ToLocalTime({static_cast<std::int64_t>(now.tv_sec), 0}).value_or(LocalDateTime{});
   }
 
-  bool ToLocalTime(const FileTime& time, LocalDateTime& local) override {
+  std::optional<LocalDateTime> ToLocalTime(const FileTime& time) override {
     const time_t seconds = static_cast<time_t>(time.seconds);
     struct tm parts;
-    if (localtime_r(&seconds, &parts) == nullptr) return false;
-    local = {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
-             parts.tm_hour,        parts.tm_min,     parts.tm_sec};
-    return true;
+    if (localtime_r(&seconds, &parts) == nullptr) return std::nullopt;
+    return LocalDateTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                         parts.tm_hour,        parts.tm_min,     parts.tm_sec};
   }
 
   void WriteStdout(std::string_view text) override { WriteAll(1, text); }
@@ -370,10 +367,10 @@ class PosixPlatform : public Platform {
   // link standing there nor a half-written file can result. Where something
   // still stands under the name, the copy takes a temporary name and is
   // renamed over it.
-  Status CopyOpenFile(int in, const std::string& to) {
+  Status CopyOpenFile(CopyEnd in, const std::string& to) {
     struct stat st;
-    if (fstat(in, &st) != 0) return LastError();
-    if (!S_ISREG(st.st_mode)) return Status::Error("Not a regular file");
+    if (fstat(in.fd, &st) != 0) return SystemError("copy", in.path);
+    if (!S_ISREG(st.st_mode)) return Status::Error("copy", in.path, "Not a regular file");
 
     // Set-id bits are left out: the copy's owner is whoever runs the mirror.
     const mode_t mode = st.st_mode & 01777;
@@ -382,11 +379,11 @@ class PosixPlatform : public Platform {
         unnamedFilesWork_ ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
     if (out < 0) {
       if (unnamedFilesWork_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return LastError();
+        return SystemError("copy to", to);
       }
       return CopyThroughTemporaryName(in, st, mode, to);
     }
-    Status status = WriteCopy(in, out, st, mode);
+    Status status = WriteCopy(in, {out, to}, st, mode);
     if (status) {
       char self[64];
       std::snprintf(self, sizeof self, "/proc/self/fd/%d", out);
@@ -394,21 +391,23 @@ class PosixPlatform : public Platform {
         if (errno == EEXIST) {
           status = LinkOverExisting(self, to);
         } else {
-          status = LastError();
+          status = SystemError("copy to", to);
         }
       }
     }
-    if (close(out) != 0 && status) status = LastError();
+    if (close(out) != 0 && status) status = SystemError("copy to", to);
     return status;
   }
 
   // Contents, permission bits and times of `in` into `out`.
-  Status WriteCopy(int in, int out, const struct stat& st, mode_t mode) {
+  Status WriteCopy(CopyEnd in, CopyEnd out, const struct stat& st, mode_t mode) {
     Status status = CopyContents(in, out, st.st_size);
-    if (status && (mode & ~umask_) != mode && fchmod(out, mode) != 0) status = LastError();
+    if (status && (mode & ~umask_) != mode && fchmod(out.fd, mode) != 0) {
+      status = SystemError("set the permissions of", out.path);
+    }
     if (status) {
       const struct timespec times[2] = {st.st_atim, st.st_mtim};
-      if (futimens(out, times) != 0) status = LastError();
+      if (futimens(out.fd, times) != 0) status = SystemError("set the time of", out.path);
     }
     return status;
   }
@@ -424,9 +423,9 @@ class PosixPlatform : public Platform {
     SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporary);
     Status status = Status::Ok();
     if (linkat(AT_FDCWD, self, AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      status = LastError();
+      status = SystemError("create", temporary);
     } else if (rename(temporary.c_str(), to.c_str()) != 0) {
-      status = LastError();
+      status = SystemError("replace", to);
       RemoveTemporary(temporary);
     }
     SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
@@ -435,7 +434,7 @@ class PosixPlatform : public Platform {
 
   // For file systems without unnamed files: the copy is written under a
   // temporary name and renamed.
-  Status CopyThroughTemporaryName(int in, const struct stat& st, mode_t mode,
+  Status CopyThroughTemporaryName(CopyEnd in, const struct stat& st, mode_t mode,
                                   const std::string& to) {
     const std::string folder = FolderOf(to);
     std::string temporary;
@@ -449,13 +448,13 @@ class PosixPlatform : public Platform {
       if (out < 0 && errno != EEXIST) break;
     }
     if (out < 0) {
-      Status status = LastError();
+      Status status = SystemError("create", temporary);
       SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
       return status;
     }
-    Status status = WriteCopy(in, out, st, mode);
-    if (close(out) != 0 && status) status = LastError();
-    if (status && rename(temporary.c_str(), to.c_str()) != 0) status = LastError();
+    Status status = WriteCopy(in, {out, temporary}, st, mode);
+    if (close(out) != 0 && status) status = SystemError("close", temporary);
+    if (status && rename(temporary.c_str(), to.c_str()) != 0) status = SystemError("replace", to);
     if (!status) RemoveTemporary(temporary);
     SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
     return status;
@@ -463,8 +462,7 @@ class PosixPlatform : public Platform {
 
   void RemoveTemporary(const std::string& temporary) {
     if (unlink(temporary.c_str()) != 0) {
-      WriteAll(2,
-               "FernwickTreeSyncer: cannot delete " + temporary + ": " + ErrorText(errno) + "\n");
+      WriteAll(2, "FernwickTreeSyncer: " + SystemError("delete", temporary).Message() + "\n");
     }
   }
 
@@ -486,6 +484,10 @@ class PosixPlatform : public Platform {
 
 std::unique_ptr<Platform> MakeSystemPlatform() {
   return std::make_unique<PosixPlatform>();
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }
 
 }  // namespace fts

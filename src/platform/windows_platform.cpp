@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/command_line_split.h"
 #include "platform/interrupt_cleanup.h"
 #include "platform/platform.h"
 #include "platform/regional_formats.h"
@@ -64,8 +65,11 @@ std::string ErrorText(DWORD error) {
   return text;
 }
 
-Status LastError() {
-  return Status::Error(ErrorText(GetLastError()));
+// Every failure of this platform is made here, from the system's error
+// code (by default the one the failed call left).
+Status SystemError(std::string_view operation, const std::string& path,
+                   DWORD error = GetLastError()) {
+  return Status::Error(operation, path, ErrorText(error));
 }
 
 FileTime FromFiletime(const FILETIME& time) {
@@ -226,7 +230,7 @@ class WindowsListing : public DirectoryListing {
   }
 
   FileIdentity Identity() const override { return identity_; }
-  std::string Error() const override { return error_; }
+  Status status() const override { return status_; }
 
   bool Next(std::string& name, DirEntryInfo& info) override {
     if (pending_) {
@@ -235,7 +239,7 @@ class WindowsListing : public DirectoryListing {
       return false;
     } else if (!FindNextFileW(find_, &data_)) {
       if (const DWORD code = GetLastError(); code != ERROR_NO_MORE_FILES) {
-        error_ = ErrorText(code);
+        status_ = SystemError("list", DisplayPath(folder_), code);
       }
       return false;
     }
@@ -289,22 +293,21 @@ class WindowsListing : public DirectoryListing {
   FileIdentity identity_;
   WIN32_FIND_DATAW data_{};
   bool pending_ = false;
-  std::string error_;
+  Status status_;
 };
 
 class WindowsFile : public File {
  public:
   WindowsFile(HANDLE handle, std::wstring systemPath)
-      : handle_(handle), systemPath_(std::move(systemPath)) {
+      : handle_(handle), systemPath_(std::move(systemPath)), name_(DisplayPath(systemPath_)) {
     LARGE_INTEGER size;
     if (GetFileSizeEx(handle_.Get(), &size)) {
       appendAt_ = size.QuadPart;
     }
   }
 
-  Status ReadAt(std::int64_t offset, char* buffer, std::size_t size,
-                std::size_t& bytesRead) override {
-    bytesRead = 0;
+  Result<std::size_t> ReadAt(std::int64_t offset, char* buffer, std::size_t size) override {
+    std::size_t bytesRead = 0;
     while (bytesRead < size) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - bytesRead, 1u << 30));
       OVERLAPPED at = At(offset + static_cast<std::int64_t>(bytesRead));
@@ -314,14 +317,14 @@ class WindowsFile : public File {
         if (error == ERROR_HANDLE_EOF) {
           break;
         }
-        return Status::Error(ErrorText(error));
+        return SystemError("read", Name(), error);
       }
       if (got == 0) {
         break;
       }
       bytesRead += got;
     }
-    return Status::Ok();
+    return bytesRead;
   }
 
   Status Append(const char* data, std::size_t size) override {
@@ -338,10 +341,10 @@ class WindowsFile : public File {
       OVERLAPPED at = At(offset);
       DWORD written = 0;
       if (!WriteFile(handle_.Get(), data, chunk, &written, &at)) {
-        return LastError();
+        return SystemError("write", Name());
       }
       if (written == 0) {
-        return Status::Error(ErrorText(ERROR_WRITE_FAULT));
+        return SystemError("write", Name(), ERROR_WRITE_FAULT);
       }
       data += written;
       offset += written;
@@ -355,7 +358,7 @@ class WindowsFile : public File {
     if (handle == INVALID_HANDLE_VALUE) {
       return Status::Ok();
     }
-    return CloseHandle(handle) ? Status::Ok() : LastError();
+    return CloseHandle(handle) ? Status::Ok() : SystemError("close", Name());
   }
 
   FileIdentity Identity() const override {
@@ -367,6 +370,8 @@ class WindowsFile : public File {
   }
 
  private:
+  const std::string& Name() const { return name_; }
+
   static OVERLAPPED At(std::int64_t offset) {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
@@ -376,6 +381,7 @@ class WindowsFile : public File {
 
   Handle handle_;
   std::wstring systemPath_;
+  std::string name_;  // as the program names it, for messages
   std::int64_t appendAt_ = 0;
   mutable FileIdentity identity_;
   mutable bool identityKnown_ = false;
@@ -469,13 +475,12 @@ class WindowsPlatform : public Platform {
     }
   }
 
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing*,
-                                                  std::string_view, LinkPolicy policy,
-                                                  std::string& error) override {
+  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                          DirectoryListing*, std::string_view,
+                                                          LinkPolicy policy) override {
     std::wstring folder = SystemPath(path);
     if (folder.empty()) {
-      error = ErrorText(ERROR_PATH_NOT_FOUND);
-      return nullptr;
+      return SystemError("list", path, ERROR_PATH_NOT_FOUND);
     }
     const FileIdentity identity = FolderIdentity(folder);
     if (folder.back() != L'\\') {
@@ -488,13 +493,13 @@ class WindowsPlatform : public Platform {
       const DWORD code = GetLastError();
       // A drive's root has no "." and "..": empty, it has no entry at all.
       if (code == ERROR_FILE_NOT_FOUND && IsDirectory(path)) {
-        return std::make_unique<WindowsListing>(INVALID_HANDLE_VALUE, nullptr, std::move(folder),
-                                                policy, identity);
+        return std::unique_ptr<DirectoryListing>(std::make_unique<WindowsListing>(
+            INVALID_HANDLE_VALUE, nullptr, std::move(folder), policy, identity));
       }
-      error = ErrorText(code);
-      return nullptr;
+      return SystemError("list", path, code);
     }
-    return std::make_unique<WindowsListing>(find, &first, std::move(folder), policy, identity);
+    return std::unique_ptr<DirectoryListing>(
+        std::make_unique<WindowsListing>(find, &first, std::move(folder), policy, identity));
   }
 
   bool IsDirectory(const std::string& path) override {
@@ -579,7 +584,7 @@ class WindowsPlatform : public Platform {
       return result;
     }
     const DWORD error = GetLastError();
-    result.message = ErrorText(error);
+    result.status = SystemError("create", path, error);
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
       result.outcome = CreateOutcome::kNameTaken;
     } else if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) {
@@ -594,46 +599,46 @@ class WindowsPlatform : public Platform {
     return result;
   }
 
-  std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
-                                 std::string& error) override {
+  Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) override {
     const std::wstring system = SystemPath(path);
     const DWORD access = mode == OpenMode::kRead ? GENERIC_READ : GENERIC_WRITE;
     const HANDLE handle = CreateFileW(system.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-      error = ErrorText(GetLastError());
-      return nullptr;
+      return SystemError("open", path);
     }
-    return std::make_unique<WindowsFile>(handle, system);
+    return std::unique_ptr<File>(std::make_unique<WindowsFile>(handle, system));
   }
 
   Status DeleteFile(const std::string& path) override {
     const std::wstring system = SystemPath(path);
     const DWORD attributes = GetFileAttributesW(system.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-      return LastError();
+      return SystemError("delete", path);
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       // A link or junction to a folder goes as itself; what it leads to
       // is never touched.
-      return WithWriteAllowed(system, attributes,
+      return WithWriteAllowed("delete", path, system, attributes,
                               [&] { return RemoveDirectoryW(system.c_str()) != 0; });
     }
-    return WithWriteAllowed(system, attributes, [&] { return DeleteFileW(system.c_str()) != 0; });
+    return WithWriteAllowed("delete", path, system, attributes,
+                            [&] { return DeleteFileW(system.c_str()) != 0; });
   }
 
   Status RemoveDirectory(const std::string& path) override {
     const std::wstring system = SystemPath(path);
     const DWORD attributes = GetFileAttributesW(system.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-      return LastError();
+      return SystemError("remove", path);
     }
-    return WithWriteAllowed(system, attributes,
+    return WithWriteAllowed("remove", path, system, attributes,
                             [&] { return RemoveDirectoryW(system.c_str()) != 0; });
   }
 
   Status MakeDirectory(const std::string& path) override {
-    return CreateDirectoryW(SystemPath(path).c_str(), nullptr) ? Status::Ok() : LastError();
+    return CreateDirectoryW(SystemPath(path).c_str(), nullptr) ? Status::Ok()
+                                                               : SystemError("make", path);
   }
 
   Status CopyFile(const std::string& from, const std::string& to) override {
@@ -644,20 +649,20 @@ class WindowsPlatform : public Platform {
     Handle in(CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in.Valid()) {
-      return LastError();
+      return SystemError("copy", from);
     }
     // A pipe or a device would block or never end: only files on disk copy.
     BY_HANDLE_FILE_INFORMATION information;
     if (GetFileType(in.Get()) != FILE_TYPE_DISK) {
-      return Status::Error("Not a regular file");
+      return Status::Error("copy", from, "Not a regular file");
     }
     if (!GetFileInformationByHandle(in.Get(), &information)) {
-      return LastError();
+      return SystemError("copy", from);
     }
     if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      return Status::Error("Not a regular file");
+      return Status::Error("copy", from, "Not a regular file");
     }
-    return CopyOpenFile(in.Get(), information, target);
+    return CopyOpenFile({in.Get(), from}, information, {target, to});
   }
 
   LocalDateTime Now() override {
@@ -666,16 +671,16 @@ class WindowsPlatform : public Platform {
     return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
   }
 
-  bool ToLocalTime(const FileTime& time, LocalDateTime& local) override {
+  std::optional<LocalDateTime> ToLocalTime(const FileTime& time) override {
     FILETIME utc;
     FILETIME localTime;
     SYSTEMTIME parts;
     if (!ToFiletime(time, utc) || !FileTimeToLocalFileTime(&utc, &localTime) ||
         !FileTimeToSystemTime(&localTime, &parts)) {
-      return false;
+      return std::nullopt;
     }
-    local = {parts.wYear, parts.wMonth, parts.wDay, parts.wHour, parts.wMinute, parts.wSecond};
-    return true;
+    return LocalDateTime{parts.wYear, parts.wMonth,  parts.wDay,
+                         parts.wHour, parts.wMinute, parts.wSecond};
   }
 
   void WriteStdout(std::string_view text) override { WriteAll(STD_OUTPUT_HANDLE, text); }
@@ -687,7 +692,8 @@ class WindowsPlatform : public Platform {
   // Runs a delete or remove that a read-only attribute would refuse: the
   // attribute is cleared first, and put back when the action still fails.
   template <typename Action>
-  Status WithWriteAllowed(const std::wstring& system, DWORD attributes, Action action) {
+  Status WithWriteAllowed(std::string_view operation, const std::string& path,
+                          const std::wstring& system, DWORD attributes, Action action) {
     const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
     if (readOnly) {
       SetAttributes(system, attributes, attributes & ~FILE_ATTRIBUTE_READONLY);
@@ -699,7 +705,7 @@ class WindowsPlatform : public Platform {
     if (readOnly) {
       SetAttributes(system, attributes & ~FILE_ATTRIBUTE_READONLY, attributes);
     }
-    return Status::Error(ErrorText(error));
+    return SystemError(operation, path, error);
   }
 
   // Sets the attributes of the entry itself, also when it is a link.
@@ -720,12 +726,22 @@ class WindowsPlatform : public Platform {
     SetFileInformationByHandle(link.Get(), FileBasicInfo, &basic, sizeof basic);
   }
 
+  // The file a copy reads, and the name it goes to.
+  struct CopySource {
+    HANDLE handle;
+    const std::string& path;
+  };
+  struct CopyTarget {
+    const std::wstring& system;
+    const std::string& path;
+  };
+
   // Writes the copy under a temporary name in the destination folder and
   // renames it over the final name: neither a link standing there nor a
   // half-written file can result, and a failed copy leaves nothing behind.
-  Status CopyOpenFile(HANDLE in, const BY_HANDLE_FILE_INFORMATION& information,
-                      const std::wstring& target) {
-    const std::wstring folder = FolderPart(target);
+  Status CopyOpenFile(CopySource in, const BY_HANDLE_FILE_INFORMATION& information,
+                      CopyTarget target) {
+    const std::wstring folder = FolderPart(target.system);
     std::wstring temporary;
     Handle out;
     {
@@ -738,30 +754,31 @@ class WindowsPlatform : public Platform {
         if (!out.Valid()) {
           const DWORD error = GetLastError();
           if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            return Status::Error(ErrorText(error));
+            return SystemError("copy to", target.path, error);
           }
         }
       }
       if (!out.Valid()) {
-        return LastError();
+        return SystemError("copy to", target.path);
       }
       SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, DisplayPath(temporary));
     }
 
-    Status status = CopyContents(in, out.Get());
+    Status status = CopyContents(in, {out.Get(), target.path});
     if (status && !SetFileTime(out.Get(), nullptr, nullptr, &information.ftLastWriteTime)) {
-      status = LastError();
+      status = SystemError("set the time of", target.path);
     }
     if (!CloseHandle(out.Release()) && status) {
-      status = LastError();
+      status = SystemError("copy to", target.path);
     }
     const DWORD attributes = information.dwFileAttributes & kCopiedAttributes;
     if (status && !SetFileAttributesW(temporary.c_str(),
                                       attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes)) {
-      status = LastError();
+      status = SystemError("set the attributes of", target.path);
     }
-    if (status && !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      status = LastError();
+    if (status &&
+        !MoveFileExW(temporary.c_str(), target.system.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      status = SystemError("replace", target.path);
     }
     if (!status) {
       SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -771,24 +788,24 @@ class WindowsPlatform : public Platform {
     return status;
   }
 
-  Status CopyContents(HANDLE in, HANDLE out) {
+  Status CopyContents(CopySource in, CopySource out) {
     copyBuffer_.resize(1 << 20);
     for (;;) {
       DWORD got = 0;
-      if (!ReadFile(in, copyBuffer_.data(), static_cast<DWORD>(copyBuffer_.size()), &got,
+      if (!ReadFile(in.handle, copyBuffer_.data(), static_cast<DWORD>(copyBuffer_.size()), &got,
                     nullptr)) {
-        return LastError();
+        return SystemError("read", in.path);
       }
       if (got == 0) {
         return Status::Ok();
       }
       for (DWORD done = 0; done < got;) {
         DWORD put = 0;
-        if (!WriteFile(out, copyBuffer_.data() + done, got - done, &put, nullptr)) {
-          return LastError();
+        if (!WriteFile(out.handle, copyBuffer_.data() + done, got - done, &put, nullptr)) {
+          return SystemError("write", out.path);
         }
         if (put == 0) {
-          return Status::Error(ErrorText(ERROR_WRITE_FAULT));
+          return SystemError("write", out.path, ERROR_WRITE_FAULT);
         }
         done += put;
       }
@@ -827,6 +844,18 @@ class WindowsPlatform : public Platform {
 
 std::unique_ptr<Platform> MakeSystemPlatform() {
   return std::make_unique<WindowsPlatform>();
+}
+
+// Windows hands a program its command line whole, and the program splits it.
+// Taken as UTF-8, the line holds no lead byte of a double-byte character; its
+// first argument is the program's own path.
+std::vector<std::string> ProgramArguments(int, char**) {
+  std::vector<std::string> arguments =
+      SplitCommandLine(Utf8FromWide(GetCommandLineW()), [](unsigned char) { return false; });
+  if (!arguments.empty()) {
+    arguments.erase(arguments.begin());
+  }
+  return arguments;
 }
 
 }  // namespace fts

@@ -58,22 +58,22 @@ std::string RootOf(std::string_view typed) {
 }
 
 bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& platform,
-                      const TStrManipulatorClass& manipulator, RunState& state,
+                      const TStrManipulatorClass& manipulator, CommandLine& parsed,
                       std::string& reason) {
   // An empty argument is not counted, as an empty pair of quotes is not.
   std::vector<std::string> arguments;
   for (const auto& argument : rawArguments) {
     if (!argument.empty()) arguments.push_back(argument);
   }
-  state.fromRoots.clear();
-  state.toRoots.clear();
+  parsed.roots.fromRoots.clear();
+  parsed.roots.toRoots.clear();
 
   std::size_t first = 0;
   switch (arguments.size()) {
     case 1:
       for (const char* help : {"/?", "-help", "--help"}) {
         if (arguments[0] == help) {
-          state.helpRequested = true;
+          parsed.helpRequested = true;
           return true;
         }
       }
@@ -81,7 +81,7 @@ bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& pl
     case 2:
       break;
     case 3:
-      if (!MatchSwitch(state.optionTable, manipulator, arguments[0])) return false;
+      if (!MatchSwitch(parsed.optionTable, manipulator, arguments[0])) return false;
       first = 1;
       break;
     default:
@@ -91,14 +91,14 @@ bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& pl
   const std::string& from = arguments[first];
   const std::string fromRoot = RootOf(from);
   if (!platform.IsDirectory(fromRoot)) return false;
-  state.fromRoots = {fromRoot};
-  state.mirrorFromPath = from;
+  parsed.roots.fromRoots = {fromRoot};
+  parsed.mirrorFromPath = from;
 
   const std::string& to = arguments[first + 1];
   const std::string toRoot = RootOf(to);
   if (!platform.IsDirectory(toRoot)) return false;
-  state.toRoots = {toRoot};
-  state.mirrorToPath = to;
+  parsed.roots.toRoots = {toRoot};
+  parsed.mirrorToPath = to;
 
   const auto realFrom = platform.RealPath(fromRoot);
   const auto realTo = platform.RealPath(toRoot);

@@ -6,11 +6,23 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/inventory_files.h"
 #include "platform/platform.h"
-#include "run/run_state.h"
 #include "text/UnitStrManipulator.h"
 
 namespace fts {
+
+using OptionRow = std::vector<std::string>;
+using OptionTable = std::vector<OptionRow>;
+
+// What the command line asks of a run.
+struct CommandLine {
+  OptionTable optionTable;
+  bool helpRequested = false;
+  TreeRoots roots;
+  std::string mirrorFromPath;  // as typed, for display
+  std::string mirrorToPath;
+};
 
 // One row: the option's name, its value ("False" or "True"), then the
 // switches that select it, ended by an empty text or the row's end.
@@ -27,11 +39,12 @@ bool IsDryRun(const OptionTable& table);
 // exactly one.
 std::string RootOf(std::string_view typed);
 
-// Fills the state's roots, typed paths and help flag from the arguments
-// (program name excluded). False when the run must stop as a bad command
-// line; `reason` then may say why in one line for standard error.
+// Fills the roots, typed paths and help flag from the arguments (program
+// name excluded), and the option table's values. False when the run must
+// stop as a bad command line; `reason` then may say why in one line for
+// standard error.
 bool ParseCommandLine(const std::vector<std::string>& arguments, Platform& platform,
-                      const TStrManipulatorClass& manipulator, RunState& state,
+                      const TStrManipulatorClass& manipulator, CommandLine& commandLine,
                       std::string& reason);
 
 }  // namespace fts

@@ -3,14 +3,14 @@
 #include <array>
 #include <exception>
 
-#include "inventory/inventory_writer.h"
+#include "inventory/inventory_listing.h"
 #include "mirror/difference_marking.h"
 #include "mirror/line_index.h"
 #include "mirror/mirror_actions.h"
 #include "platform/interrupt_cleanup.h"
+#include "platform/status.h"
 #include "run/command_line.h"
-#include "run/run_context.h"
-#include "run/run_errors.h"
+#include "run/console_log.h"
 
 namespace fts {
 namespace {
@@ -43,75 +43,74 @@ void LogDryRunNotice(ConsoleLog& log) {
     log.WriteLog(line);
 }
 
-// Steps 1 to 13 of a run; returns the exit code.
-int RunSequence(const std::vector<std::string>& arguments, RunContext& run) {
-  RunState& state = run.state;
-  ConsoleLog& log = run.log;
-
-  InitOptionTable(state.optionTable);
+// Steps 1 to 13 of a run; returns the exit code. `inventories` receives the
+// names of the inventory files this run creates.
+int RunSequence(const std::vector<std::string>& arguments, Platform& platform, ConsoleLog& log,
+                InventoryFiles& inventories) {
+  CommandLine commandLine;
+  InitOptionTable(commandLine.optionTable);
   TStrManipulatorClass manipulator;
-  state.helpRequested = false;
 
   std::string reason;
-  if (!ParseCommandLine(arguments, run.platform, manipulator, state, reason)) {
+  if (!ParseCommandLine(arguments, platform, manipulator, commandLine, reason)) {
     log.WritePlain("Invalid Command Line Argument.");
     if (!reason.empty())
-      run.platform.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
+      platform.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
     return kExitError;
   }
-  if (state.helpRequested) {
+  if (commandLine.helpRequested) {
     for (auto line : kUsage)
       log.WritePlain(line);
     log.WritePlain("");
     return kExitNormal;
   }
 
-  state.dryRun = IsDryRun(state.optionTable);
-  log.SetDryRun(state.dryRun);
-  if (state.dryRun) LogDryRunNotice(log);
+  const bool dryRun = IsDryRun(commandLine.optionTable);
+  log.SetDryRun(dryRun);
+  if (dryRun) LogDryRunNotice(log);
 
   log.WriteLog(kStartBanner);
-  log.WriteLog("MirrorFromPath : " + state.mirrorFromPath);
-  log.WriteLog("MirrorToPath   : " + state.mirrorToPath);
+  log.WriteLog("MirrorFromPath : " + commandLine.mirrorFromPath);
+  log.WriteLog("MirrorToPath   : " + commandLine.mirrorToPath);
 
-  InventoryListing inventories(run);
+  const TreeRoots& roots = commandLine.roots;
+  InventoryListing listing(platform, log, roots, inventories);
   log.WriteLog("Get MirrorFromPath Information...");
-  if (!inventories.WriteSource()) {
+  if (!listing.ListSource()) {
     log.WriteLog(kAbnormalEndBanner);
     return kExitNoInventoryName;
   }
   log.WriteLog("Get MirrorToPath Information...");
-  if (!inventories.WriteDestination()) {
+  if (!listing.ListDestination()) {
     log.WriteLog(kAbnormalEndBanner);
     return kExitNoInventoryName;
   }
+  const ListingFindings& listed = listing.Findings();
 
-  BuildToLineIndex(run);
+  std::vector<std::int64_t> toLineIndex = BuildToLineIndex(platform, inventories.destination.name);
   log.WriteLog("Detect The Difference In These Folders...");
-  MarkIdenticalRecords(run);
-  RunMirrorActions(run);
+  MarkIdenticalRecords(platform, inventories, std::move(toLineIndex), listed.unlistedSourceFolders);
+  const ActionCounts done = RunMirrorActions(platform, log, inventories, roots.toRoots, dryRun);
 
   // A folder that could not be listed or an action that failed leaves the
   // destination short of a mirror: the run must not end as a success.
-  if (state.listingFailed || state.actionFailed) {
+  if (listed.anyFolderUnlisted || done.failed > 0) {
     log.WriteLog(kAbnormalEndBanner);
     return kExitActionsFailed;
   }
   log.WriteLog(kNormalEndBanner);
-  if (state.dryRun) LogDryRunNotice(log);
+  if (dryRun) LogDryRunNotice(log);
   return kExitNormal;
 }
 
 // Step 14: deletes the inventory files that this run created, and only those.
-void CleanUp(Platform& platform, RunState& state) {
-  state.toLineIndex = {};
+void CleanUp(Platform& platform, const InventoryFiles& inventories) {
   for (Side side : {Side::kSource, Side::kDestination}) {
-    Inventory& inventory = state.InventoryOf(side);
-    if (inventory.fileName.empty() || !platform.FileExists(inventory.fileName)) continue;
-    Status status = platform.DeleteFile(inventory.fileName);
-    if (!status) {
-      platform.WriteStderr("FernwickTreeSyncer: cannot delete " + inventory.fileName + ": " +
-                           status.message + std::string(kConsoleLineEnd));
+    const InventoryFile& inventory = inventories.Of(side);
+    if (inventory.name.empty() || !platform.FileExists(inventory.name)) continue;
+    if (const Status status = platform.DeleteFile(inventory.name); !status) {
+      platform.WriteStderr("FernwickTreeSyncer: " + status.Message() +
+                           std::string(kConsoleLineEnd));
     }
     SetInterruptCleanupPath(
         side == Side::kSource ? CleanupSlot::kSourceInventory : CleanupSlot::kDestinationInventory,
@@ -122,19 +121,18 @@ void CleanUp(Platform& platform, RunState& state) {
 }  // namespace
 
 int RunFernwickTreeSyncer(const std::vector<std::string>& arguments, Platform& platform) {
-  RunState state;
+  InventoryFiles inventories;
   ConsoleLog log(platform);
-  RunContext run{platform, log, state};
   int exitCode = kExitError;
   std::string failure;
   try {
-    exitCode = RunSequence(arguments, run);
+    exitCode = RunSequence(arguments, platform, log, inventories);
   } catch (const RunError& error) {
-    failure = error.Kind() + ": " + error.what();
+    failure = std::string(error.KindText()) + ": " + error.what();
   } catch (const std::exception& error) {
     failure = std::string("Error: ") + error.what();
   }
-  CleanUp(platform, state);
+  CleanUp(platform, inventories);
   if (!failure.empty()) {
     platform.WriteStdout("Unhandled Error : " + failure + std::string(kConsoleLineEnd));
     exitCode = kExitError;

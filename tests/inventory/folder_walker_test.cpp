@@ -27,7 +27,7 @@ struct Report {
 // Walks `folder` and records every report; `onEntry` decides what the
 // callback answers (default: go on and descend).
 std::vector<Report> Walk(Platform& platform, const std::string& folder,
-                         std::function<bool(const std::string&, bool&)> onEntry = {},
+                         std::function<WalkNext(const std::string&, bool&)> onEntry = {},
                          WalkOptions options = {}) {
   std::vector<Report> reports;
   const std::size_t rootLength = folder.size() + (folder.ends_with('/') ? 0 : 1);
@@ -36,7 +36,7 @@ std::vector<Report> Walk(Platform& platform, const std::string& folder,
     reports.push_back(
         {std::string(entry.fullPath), path, entry.isFile, entry.level, entry.info.isSymlink});
     if (entry.level > 8) descend = false;  // a walk that loops fails instead of hanging
-    return onEntry ? onEntry(path, descend) : false;
+    return onEntry ? onEntry(path, descend) : WalkNext::kContinue;
   };
   WalkFolder(platform, folder, 0, callback, options);
   return reports;
@@ -107,12 +107,12 @@ TEST_F(FolderWalkerTest, DescendFalseSkipsTheContents) {
   WriteFile(top_ + "/keep/g.txt", "");
   const auto reports = Walk(*platform_, top_, [](const std::string& path, bool& descend) {
     if (path == "skip") descend = false;
-    return false;
+    return WalkNext::kContinue;
   });
   EXPECT_EQ(PathsOf(reports), (std::set<std::string>{"skip", "keep", "keep/g.txt"}));
 }
 
-TEST_F(FolderWalkerTest, TrueResultEndsOnlyTheListingOfThatDirectory) {
+TEST_F(FolderWalkerTest, EndListingEndsOnlyTheListingOfThatDirectory) {
   MakeDirs(top_ + "/a/s");
   WriteFile(top_ + "/a/s/deep.txt", "");
   for (const char* name : {"1.txt", "2.txt", "3.txt"})
@@ -122,8 +122,9 @@ TEST_F(FolderWalkerTest, TrueResultEndsOnlyTheListingOfThatDirectory) {
 
   // The first entry found in a ends a's listing; were it a/s, a/s is not
   // entered although descend stays true.
-  const auto reports =
-      Walk(*platform_, top_, [](const std::string& path, bool&) { return path.starts_with("a/"); });
+  const auto reports = Walk(*platform_, top_, [](const std::string& path, bool&) {
+    return path.starts_with("a/") ? WalkNext::kEndListing : WalkNext::kContinue;
+  });
   const auto paths = PathsOf(reports);
   EXPECT_EQ(std::count_if(paths.begin(), paths.end(),
                           [](const std::string& p) { return p.starts_with("a/"); }),
@@ -132,8 +133,21 @@ TEST_F(FolderWalkerTest, TrueResultEndsOnlyTheListingOfThatDirectory) {
   EXPECT_EQ(paths.count("b"), 1u);
   EXPECT_EQ(paths.count("b/x.txt"), 1u);
 
-  // At the top level a true result ends the walk.
-  EXPECT_EQ(Walk(*platform_, top_, [](const std::string&, bool&) { return true; }).size(), 1u);
+  // At the top level the end of the listing ends the walk.
+  EXPECT_EQ(Walk(*platform_, top_, [](const std::string&, bool&) { return WalkNext::kEndListing; })
+                .size(),
+            1u);
+
+  // Stopping the walk at any depth ends it at once, and the walk says so.
+  std::vector<std::string> seen;
+  const bool finished = WalkFolder(*platform_, top_, 0, [&](const WalkEntry& entry, bool&) {
+    seen.emplace_back(entry.fullPath);
+    return entry.fullPath.ends_with("/s") ? WalkNext::kStopWalk : WalkNext::kContinue;
+  });
+  EXPECT_FALSE(finished);
+  EXPECT_EQ(seen.back(), top_ + "/a/s");
+  EXPECT_TRUE(
+      WalkFolder(*platform_, top_, 0, [](const WalkEntry&, bool&) { return WalkNext::kContinue; }));
 }
 
 TEST_F(FolderWalkerTest, LinkToAnAncestorIsReportedButNotEntered) {
@@ -172,14 +186,14 @@ TEST_F(FolderWalkerTest, LinksAreReportedAsThemselvesWhenNotFollowed) {
 class UnlistableFolderPlatform : public test::CapturingPlatform {
  public:
   explicit UnlistableFolderPlatform(std::string folder) : folder_(std::move(folder)) {}
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,
-                                                  std::string_view nameInParent, LinkPolicy policy,
-                                                  std::string& error) override {
+  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                          DirectoryListing* parent,
+                                                          std::string_view nameInParent,
+                                                          LinkPolicy policy) override {
     if (path == folder_ || path == folder_ + "/") {
-      error = "Permission denied";
-      return nullptr;
+      return Status::Error("list", path, "Permission denied");
     }
-    return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy, error);
+    return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy);
   }
 
  private:
@@ -195,8 +209,8 @@ TEST_F(FolderWalkerTest, UnlistableFolderIsToldToTheCallerAndTheWalkGoesOn) {
   std::vector<std::string> failures;
   WalkOptions options;
   options.onListFailure = [&](const std::string& folder, std::int32_t level,
-                              const std::string& error) {
-    failures.push_back(folder + " @" + std::to_string(level) + " " + error);
+                              const Status& failure) {
+    failures.push_back(folder + " @" + std::to_string(level) + " " + failure.Cause());
   };
   UnlistableFolderPlatform badSub(top_ + "/bad");
   EXPECT_EQ(PathsOf(Walk(badSub, top_, {}, options)),

@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "inventory/inventory_writer.h"
+#include "inventory/record_format.h"
 #include "mirror/line_index.h"
 #include "support/test_support.h"
 
@@ -34,17 +34,14 @@ class DifferenceMarkingTest : public ::testing::Test {
   }
 
   void Mark(const std::vector<Entry>& source, const std::vector<Entry>& destination) {
-    std::vector<std::string> unlisted = std::move(state_.unlistedSourceFolders);
-    state_ = RunState{};
-    state_.unlistedSourceFolders = std::move(unlisted);
-    state_.source.fileName = dir_ / "tmp_CopyFromPath.txt";
-    state_.destination.fileName = dir_ / "tmp_CopyToPath.txt";
-    WriteRecords(state_.source.fileName, source);
-    WriteRecords(state_.destination.fileName, destination);
-    sourceBefore_ = ReadFile(state_.source.fileName);
-    destinationBefore_ = ReadFile(state_.destination.fileName);
-    BuildToLineIndex(run_);
-    MarkIdenticalRecords(run_);
+    WriteRecords(files_.source.name, source);
+    WriteRecords(files_.destination.name, destination);
+    sourceBefore_ = ReadFile(files_.source.name);
+    destinationBefore_ = ReadFile(files_.destination.name);
+    identicalPairs_ = MarkIdenticalRecords(platform_, files_,
+                                           BuildToLineIndex(platform_, files_.destination.name),
+                                           unlistedSourceFolders_)
+                          .identicalPairs;
   }
 
   // The flags of a marked inventory; also checks that only flag bytes
@@ -67,14 +64,14 @@ class DifferenceMarkingTest : public ::testing::Test {
     }
     return flags;
   }
-  Flags SourceFlags() { return FlagsOf(state_.source.fileName, sourceBefore_); }
-  Flags DestinationFlags() { return FlagsOf(state_.destination.fileName, destinationBefore_); }
+  Flags SourceFlags() { return FlagsOf(files_.source.name, sourceBefore_); }
+  Flags DestinationFlags() { return FlagsOf(files_.destination.name, destinationBefore_); }
 
   test::TempDir dir_;
   test::CapturingPlatform platform_;
-  ConsoleLog log_{platform_};
-  RunState state_;
-  RunContext run_{platform_, log_, state_};
+  InventoryFiles files_{{dir_ / "tmp_CopyFromPath.txt", {}}, {dir_ / "tmp_CopyToPath.txt", {}}};
+  std::vector<std::string> unlistedSourceFolders_;
+  std::int64_t identicalPairs_ = 0;
   std::string sourceBefore_, destinationBefore_;
 };
 
@@ -83,13 +80,14 @@ TEST_F(DifferenceMarkingTest, MarksBothRecordsOfEveryIdenticalPair) {
   const std::string t2 = "2024/05/01 9:03:08";
   Mark({{"d", ""}, {"d/x.txt", t1}, {"y.txt", t1}},
        {{"z.txt", t1}, {"d", ""}, {"d/x.txt", t2}, {"Y.txt", t1}});
+  EXPECT_EQ(identicalPairs_, 1);
   EXPECT_EQ(SourceFlags(), (Flags{{"d", "0"}, {"d/x.txt", "1"}, {"y.txt", "1"}}));
   EXPECT_EQ(DestinationFlags(),
             (Flags{{"z.txt", "1"}, {"d", "0"}, {"Y.txt", "1"}, {"d/x.txt", "1"}}));
   // The flag just before the CR of each matched line is the one marked.
-  EXPECT_EQ(ReadFile(state_.source.fileName).find("0\r\n"), sourceBefore_.find("1\r\n"));
+  EXPECT_EQ(ReadFile(files_.source.name).find("0\r\n"), sourceBefore_.find("1\r\n"));
   const std::string dLine = "Directory\",\"/r/d\",\"d\",\"0\",\"\",\"";
-  EXPECT_EQ(ReadFile(state_.destination.fileName).find(dLine + "0\r\n"),
+  EXPECT_EQ(ReadFile(files_.destination.name).find(dLine + "0\r\n"),
             destinationBefore_.find(dLine + "1\r\n"));
 }
 
@@ -164,7 +162,7 @@ TEST_F(DifferenceMarkingTest, EntriesBelowAnUnlistedSourceFolderAreKept) {
   const std::string t = "2024/05/01 9:03:06";
   const std::vector<Entry> destination = {{"d", ""},    {"d/x.txt", t}, {"d/e", ""},
                                           {"d/e/f", t}, {"dx.txt", t},  {"d.txt", t}};
-  state_.unlistedSourceFolders = {"d"};
+  unlistedSourceFolders_ = {"d"};
   Mark({{"new.txt", t}}, destination);
   EXPECT_EQ(DestinationFlags(), (Flags{{"d", "0"},
                                        {"d/x.txt", "0"},
@@ -175,7 +173,7 @@ TEST_F(DifferenceMarkingTest, EntriesBelowAnUnlistedSourceFolderAreKept) {
   EXPECT_EQ(SourceFlags(), (Flags{{"new.txt", "1"}}));
 
   // An unlisted source root keeps the whole destination.
-  state_.unlistedSourceFolders = {""};
+  unlistedSourceFolders_ = {""};
   Mark({}, destination);
   for (const auto& [relPath, flag] : DestinationFlags())
     EXPECT_EQ(flag, "0") << relPath;

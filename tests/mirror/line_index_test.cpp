@@ -6,8 +6,7 @@
 #include <random>
 #include <set>
 
-#include "inventory/inventory_writer.h"
-#include "mirror/text_file.h"
+#include "inventory/record_format.h"
 #include "support/test_support.h"
 
 namespace fts {
@@ -44,15 +43,15 @@ class LineIndexTest : public ::testing::Test {
     std::string bytes;
     for (const auto& line : lines)
       bytes += line + "\r\n";
-    test::WriteFile(state_.destination.fileName, bytes);
+    test::WriteFile(fileName_, bytes);
   }
 
   std::vector<std::string> RelPathsInIndexOrder() {
-    const std::string bytes = test::ReadFile(state_.destination.fileName);
+    const std::string bytes = test::ReadFile(fileName_);
     TStrArrayClass splitter;
     SetUpRecordSplitter(splitter);
     std::vector<std::string> relPaths;
-    for (auto offset : state_.toLineIndex) {
+    for (auto offset : index_) {
       const auto start = static_cast<std::size_t>(offset);
       splitter.Split(std::string_view(bytes).substr(start, bytes.find("\r\n", start) - start));
       relPaths.emplace_back(splitter.GetItem(kRelPathField));
@@ -60,55 +59,28 @@ class LineIndexTest : public ::testing::Test {
     return relPaths;
   }
 
+  void Build() { index_ = BuildToLineIndex(platform_, fileName_); }
+
   TempDir dir_;
   test::CapturingPlatform platform_;
-  ConsoleLog log_{platform_};
-  RunState state_;
-  RunContext run_{platform_, log_, state_};
-  void SetUp() override { state_.destination.fileName = dir_ / "tmp_CopyToPath.txt"; }
+  const std::string fileName_ = dir_ / "tmp_CopyToPath.txt";
+  std::vector<std::int64_t> index_;
 };
 
 TEST_F(LineIndexTest, IndexHoldsTheOffsetOfEveryLine) {
   WriteDestination({Line("a", 40), Line("b", 55), Line("c", 38)});
-  BuildToLineIndex(run_);
-  EXPECT_EQ(state_.toLineIndex, (std::vector<std::int64_t>{0, 42, 99}));
+  Build();
+  EXPECT_EQ(index_, (std::vector<std::int64_t>{0, 42, 99}));
 
-  state_.toLineIndex.clear();
   WriteDestination({Line("c", 40), Line("b", 55), Line("a", 38)});
-  BuildToLineIndex(run_);
-  EXPECT_EQ(state_.toLineIndex, (std::vector<std::int64_t>{99, 42, 0}));
-}
-
-TEST_F(LineIndexTest, TextFilePositionFollowsReadsAndSeeks) {
-  const std::vector<std::string> lines = {Line("a", 40), Line("b", 55), Line("c", 38)};
-  const std::vector<std::int64_t> offsets = {0, 42, 99};
-  WriteDestination(lines);
-  InventoryTextFile file(platform_, state_.destination.fileName);
-  std::string line;
-  std::vector<std::int64_t> starts;
-  file.Open();
-  while (!file.Eof()) {
-    starts.push_back(file.Pos());
-    file.ReadLine(line);
-  }
-  EXPECT_EQ(starts, offsets);
-  EXPECT_EQ(file.Pos(), 139);  // the file's length
-
-  for (std::size_t i : {2, 1, 0, 1}) {
-    file.Seek(offsets[i]);
-    EXPECT_EQ(file.Pos(), offsets[i]);
-    EXPECT_FALSE(file.Eof());
-    EXPECT_EQ(file.Pos(), offsets[i]);
-    file.ReadLine(line);
-    EXPECT_EQ(line, lines[i]);
-  }
-  file.Close();
+  Build();
+  EXPECT_EQ(index_, (std::vector<std::int64_t>{99, 42, 0}));
 }
 
 TEST_F(LineIndexTest, EmptyInventoryGivesAnEmptyIndex) {
   WriteDestination({});
-  BuildToLineIndex(run_);
-  EXPECT_TRUE(state_.toLineIndex.empty());
+  Build();
+  EXPECT_TRUE(index_.empty());
 }
 
 TEST_F(LineIndexTest, SortsByteByByteWithCaseAndPrefixesSignificant) {
@@ -119,7 +91,7 @@ TEST_F(LineIndexTest, SortsByteByByteWithCaseAndPrefixesSignificant) {
                                             "d~",    "d\xC3\xA9", "z",     "z\x80", "z\xFF"};
   std::mt19937 random(7);
   WriteDestination(TreeRecords(ordered, random));
-  BuildToLineIndex(run_);
+  Build();
   EXPECT_EQ(RelPathsInIndexOrder(), ordered);
 }
 
@@ -148,10 +120,9 @@ TEST_F(LineIndexTest, ReachesEveryLineOnceInAscendingOrder) {
       offset += static_cast<std::int64_t>(line.size()) + 2;
     }
     WriteDestination(lines);
-    state_.toLineIndex.clear();
-    BuildToLineIndex(run_);
+    Build();
     EXPECT_EQ(RelPathsInIndexOrder(), relPaths) << size;
-    std::vector<std::int64_t> reached = state_.toLineIndex;
+    std::vector<std::int64_t> reached = index_;
     std::sort(reached.begin(), reached.end());
     EXPECT_EQ(reached, starts) << size;
   }

@@ -263,17 +263,15 @@ class FaultyPlatform : public test::CapturingPlatform {
  public:
   std::string ExecutableFolder() override { return exeFolder; }
   Status DeleteFile(const std::string& path) override {
-    if (path == undeletable) return Status::Error("Permission denied");
+    if (path == undeletable) return Status::Error("delete", path, "Permission denied");
     return CapturingPlatform::DeleteFile(path);
   }
-  std::unique_ptr<DirectoryListing> OpenDirectory(const std::string& path, DirectoryListing* parent,
-                                                  std::string_view nameInParent, LinkPolicy policy,
-                                                  std::string& error) override {
-    if (path == unlistable + "/") {
-      error = "Permission denied";
-      return nullptr;
-    }
-    return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy, error);
+  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                          DirectoryListing* parent,
+                                                          std::string_view nameInParent,
+                                                          LinkPolicy policy) override {
+    if (path == unlistable + "/") return Status::Error("list", path, "Permission denied");
+    return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy);
   }
   std::string exeFolder, undeletable, unlistable;
 };

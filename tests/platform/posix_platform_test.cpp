@@ -68,7 +68,7 @@ TEST_F(PosixCopyTest, FailsWithoutLeavingAnythingWhenTheNameIsAFolder) {
   test::MakeDirs(dir / "to/inside");
   const Status status = platform->CopyFile(dir / "from", dir / "to");
   EXPECT_FALSE(status);
-  EXPECT_FALSE(status.message.empty());
+  EXPECT_EQ(status.Message(), "cannot replace " + (dir / "to") + ": Is a directory");
   ExpectOnly({"from", "to/", "to/inside/"});
 }
 
@@ -76,14 +76,15 @@ TEST_F(PosixCopyTest, RefusesAFifoWithoutOpeningIt) {
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
   const Status status = platform->CopyFile(dir / "fifo", dir / "to");
   EXPECT_FALSE(status);
-  EXPECT_EQ(status.message, "Not a regular file");
+  EXPECT_EQ(status.Cause(), "Not a regular file");
   EXPECT_FALSE(Exists(dir / "to"));
 }
 
 TEST_F(PosixCopyTest, ReportsAMissingDestinationFolder) {
   const Status status = platform->CopyFile(dir / "from", dir / "missing/to");
   EXPECT_FALSE(status);
-  EXPECT_EQ(status.message, "No such file or directory");
+  EXPECT_EQ(status.Message(),
+            "cannot copy to " + (dir / "missing/to") + ": No such file or directory");
 }
 
 TEST(PosixPlatformTest, CreateNewFileTellsATakenNameFromAnUnwritableFolder) {

@@ -69,10 +69,10 @@ class ParseCommandLineTest : public ::testing::Test {
     std::filesystem::create_directory_symlink(src, dir / "link");
   }
   bool Parse(const Args& arguments) {
-    state = RunState{};
-    InitOptionTable(state.optionTable);
+    parsed = CommandLine{};
+    InitOptionTable(parsed.optionTable);
     reason.clear();
-    return ParseCommandLine(arguments, platform, manipulator, state, reason);
+    return ParseCommandLine(arguments, platform, manipulator, parsed, reason);
   }
 
   test::TempDir dir;
@@ -80,19 +80,19 @@ class ParseCommandLineTest : public ::testing::Test {
   const std::string dst = dir / "dst";
   CountingPlatform platform;
   TStrManipulatorClass manipulator;
-  RunState state;
+  CommandLine parsed;
   std::string reason;
 };
 
 TEST_F(ParseCommandLineTest, HelpAloneExaminesNoFolder) {
   for (const char* help : {"/?", "-help", "--help"}) {
     EXPECT_TRUE(Parse({help})) << help;
-    EXPECT_TRUE(state.helpRequested);
-    EXPECT_TRUE(state.fromRoots.empty());
+    EXPECT_TRUE(parsed.helpRequested);
+    EXPECT_TRUE(parsed.roots.fromRoots.empty());
   }
   for (const char* notHelp : {"-HELP", "/h", "help", "-n"}) {
     EXPECT_FALSE(Parse({notHelp})) << notHelp;
-    EXPECT_FALSE(state.helpRequested);
+    EXPECT_FALSE(parsed.helpRequested);
   }
   EXPECT_EQ(platform.lookups, 0);
 }
@@ -116,12 +116,12 @@ TEST_F(ParseCommandLineTest, RootsEndInOneSeparatorAndTypedPathsStayAsTyped) {
                         Case{{"--dry-run", src, dst}, true, src, dst},
                         Case{{"", src, "", dst, ""}, false, src, dst}}) {
     ASSERT_TRUE(Parse(c.arguments)) << ::testing::PrintToString(c.arguments) << reason;
-    EXPECT_FALSE(state.helpRequested);
-    EXPECT_EQ(IsDryRun(state.optionTable), c.dryRun);
-    EXPECT_EQ(state.fromRoots, Args{src + "/"});
-    EXPECT_EQ(state.toRoots, Args{dst + "/"});
-    EXPECT_EQ(state.mirrorFromPath, c.typedFrom);
-    EXPECT_EQ(state.mirrorToPath, c.typedTo);
+    EXPECT_FALSE(parsed.helpRequested);
+    EXPECT_EQ(IsDryRun(parsed.optionTable), c.dryRun);
+    EXPECT_EQ(parsed.roots.fromRoots, Args{src + "/"});
+    EXPECT_EQ(parsed.roots.toRoots, Args{dst + "/"});
+    EXPECT_EQ(parsed.mirrorFromPath, c.typedFrom);
+    EXPECT_EQ(parsed.mirrorToPath, c.typedTo);
   }
 }
 
@@ -132,7 +132,7 @@ TEST_F(ParseCommandLineTest, BothFoldersMustExist) {
     EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
   }
   EXPECT_TRUE(Parse({dir / "link", dst})) << "a link to a folder is a folder";
-  EXPECT_EQ(state.fromRoots, Args{dir / "link/"});
+  EXPECT_EQ(parsed.roots.fromRoots, Args{dir / "link/"});
 }
 
 // After a switch, a second switch is taken as the source path.
@@ -144,7 +144,7 @@ TEST_F(ParseCommandLineTest, SecondSwitchIsASourcePath) {
   const bool accepted = Parse({"-n", "-n", dst});
   std::filesystem::current_path(before);
   EXPECT_TRUE(accepted) << reason;
-  EXPECT_EQ(state.fromRoots, Args{"-n/"});
+  EXPECT_EQ(parsed.roots.fromRoots, Args{"-n/"});
 }
 
 TEST_F(ParseCommandLineTest, FoldersInsideOneAnotherAreRejected) {

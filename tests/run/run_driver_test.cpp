@@ -260,13 +260,9 @@ class FailingOpenPlatform : public test::CapturingPlatform {
     if (result.outcome == CreateOutcome::kCreated) created.push_back(path);
     return result;
   }
-  std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode,
-                                 std::string& error) override {
-    if (mode == failing_) {
-      error = "injected failure";
-      return nullptr;
-    }
-    return CapturingPlatform::OpenFile(path, mode, error);
+  Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) override {
+    if (mode == failing_) return Status::Error("open", path, "injected failure");
+    return CapturingPlatform::OpenFile(path, mode);
   }
   Lines created;
 
@@ -282,8 +278,11 @@ TEST_F(RunDriverTest, UnhandledErrorIsReportedAndStillCleansUp) {
     const Lines lines = WithoutStamps(platform.out);
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), kStart);
-    EXPECT_TRUE(lines.back().starts_with("Unhandled Error : ")) << lines.back();
-    EXPECT_NE(lines.back().find("injected failure"), std::string::npos);
+    // Whichever inventory it was, the failed open is named with its cause.
+    EXPECT_TRUE(lines.back().starts_with("Unhandled Error : Inventory I/O error: cannot open " +
+                                         bin + "/tmp_Copy"))
+        << lines.back();
+    EXPECT_TRUE(lines.back().ends_with(".txt: injected failure")) << lines.back();
     EXPECT_EQ(std::count(lines.begin(), lines.end(), kNormalEnd), 0);
 
     EXPECT_EQ(platform.created.size(), 2u);

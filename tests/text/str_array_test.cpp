@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
+#include "inventory/record_format.h"
 #include "text/UnitStrArray.h"
 
 namespace fts {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "inventory/date_time_pattern.h"
 #include "inventory/time_stamp.h"
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 #include "platform/wide_text.h"
-#include "text/date_time_pattern.h"
 
 namespace fts {
 namespace {
@@ -94,10 +94,7 @@ class FormatsPlatform : public ForwardingPlatform {
  public:
   explicit FormatsPlatform(Platform& inner) : ForwardingPlatform(inner) {}
   const RegionalFormats& RegionalSettings() override { return formats; }
-  bool ToLocalTime(const FileTime&, LocalDateTime& local) override {
-    local = time;
-    return true;
-  }
+  std::optional<LocalDateTime> ToLocalTime(const FileTime&) override { return time; }
   RegionalFormats formats;
   LocalDateTime time;
 };

@@ -30,16 +30,15 @@ constexpr long long kSomeTicks = 133590277860000000LL;
 
 std::map<std::string, DirEntryInfo> ListFolder(Platform& platform, const std::string& path,
                                                LinkPolicy policy = LinkPolicy::kFollow) {
-  std::string error;
-  auto listing = platform.OpenDirectory(path, nullptr, {}, policy, error);
-  EXPECT_TRUE(listing) << error;
+  auto listing = platform.OpenDirectory(path, nullptr, {}, policy);
+  EXPECT_TRUE(listing) << listing.status().Message();
   std::map<std::string, DirEntryInfo> entries;
   if (!listing) {
     return entries;
   }
   std::string name;
   DirEntryInfo info;
-  while (listing->Next(name, info)) {
+  while ((*listing)->Next(name, info)) {
     entries[name] = info;
   }
   return entries;
@@ -138,13 +137,13 @@ TEST_F(WindowsPlatformTest, ListsEveryEntryWithDotsAndTimes) {
 }
 
 TEST_F(WindowsPlatformTest, ListingAFolderThatIsNotThereFailsWithTheSystemsText) {
-  std::string error;
-  auto listing =
-      platform_->OpenDirectory(dir_ / "missing", nullptr, {}, LinkPolicy::kFollow, error);
-  EXPECT_FALSE(listing);
+  auto listing = platform_->OpenDirectory(dir_ / "missing", nullptr, {}, LinkPolicy::kFollow);
+  ASSERT_FALSE(listing);
+  const std::string error = listing.status().Cause();
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(error.find('\r'), std::string::npos);
   EXPECT_EQ(error.find('\n'), std::string::npos);
+  EXPECT_EQ(listing.status().Message(), "cannot list " + (dir_ / "missing") + ": " + error);
 }
 
 TEST_F(WindowsPlatformTest, NamesOutsideEveryCodePageRoundTrip) {
@@ -152,7 +151,7 @@ TEST_F(WindowsPlatformTest, NamesOutsideEveryCodePageRoundTrip) {
   ASSERT_TRUE(platform_->MakeDirectory(folder));
   const std::string file = folder + "\\" + kJapanese + kEmoji + ".txt";
   CreateResult created = platform_->CreateNewFile(file);
-  ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.message;
+  ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.status.Message();
   ASSERT_TRUE(created.file->Append("x", 1));
   ASSERT_TRUE(created.file->Close());
 
@@ -173,7 +172,7 @@ TEST_F(WindowsPlatformTest, PathsLongerThan260CharactersWork) {
   const std::string deep = MakeDeepFolder(*platform_, dir_.Path());
   const std::string file = deep + "\\file.txt";
   CreateResult created = platform_->CreateNewFile(file);
-  ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.message;
+  ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.status.Message();
   ASSERT_TRUE(created.file->Append("deep", 4));
   ASSERT_TRUE(created.file->Close());
 
@@ -202,7 +201,7 @@ TEST_F(WindowsPlatformTest, TheWalkReachesTheBottomOfADeepTree) {
     if (entry.isFile) {
       files.emplace_back(entry.fullPath);
     }
-    return false;
+    return WalkNext::kContinue;
   });
   EXPECT_EQ(files, std::vector<std::string>{deep + "\\bottom.txt"});
 }
@@ -226,9 +225,10 @@ TEST_F(WindowsPlatformTest, AFailedDeleteKeepsTheAttributeAndSaysWhy) {
   const Status status = platform_->DeleteFile(file);
   CloseHandle(held);
   EXPECT_FALSE(status);
-  EXPECT_FALSE(status.message.empty());
-  EXPECT_EQ(status.message.find('\r'), std::string::npos);
-  EXPECT_EQ(status.message.find('\n'), std::string::npos);
+  EXPECT_FALSE(status.Cause().empty());
+  EXPECT_EQ(status.Cause().find('\r'), std::string::npos);
+  EXPECT_EQ(status.Cause().find('\n'), std::string::npos);
+  EXPECT_EQ(status.Message(), "cannot delete " + file + ": " + status.Cause());
   EXPECT_TRUE(test::EntryExists(file));
   EXPECT_TRUE(test::AttributesOf(file) & FILE_ATTRIBUTE_READONLY);
   test::SetAttributes(file, FILE_ATTRIBUTE_NORMAL);
@@ -252,7 +252,7 @@ TEST_F(WindowsPlatformTest, ErrorTextsAreTheSystemsOnOneLine) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
     text.pop_back();
   }
-  EXPECT_EQ(missing.message, text);
+  EXPECT_EQ(missing.Cause(), text);
   EXPECT_FALSE(platform_->RemoveDirectory(dir_ / "missing"));
   EXPECT_FALSE(platform_->MakeDirectory(dir_ / "missing\\below"));
 }
@@ -293,7 +293,7 @@ TEST_F(WindowsPlatformTest, AFailedCopyLeavesNothingBehind) {
   // A folder stands under the name: the copy cannot replace it.
   const Status onFolder = platform_->CopyFile(dir_ / "from.txt", dir_ / "folder");
   EXPECT_FALSE(onFolder);
-  EXPECT_FALSE(onFolder.message.empty());
+  EXPECT_FALSE(onFolder.Cause().empty());
   // The source is missing.
   EXPECT_FALSE(platform_->CopyFile(dir_ / "missing.txt", dir_ / "to.txt"));
   // The destination folder is missing.
@@ -307,10 +307,10 @@ TEST_F(WindowsPlatformTest, AFailedCopyLeavesNothingBehind) {
 TEST_F(WindowsPlatformTest, CreateNewFileNeverTakesANameThatIsTaken) {
   const std::string name = dir_ / "tmp_CopyFromPath.txt";
   CreateResult first = platform_->CreateNewFile(name);
-  ASSERT_EQ(first.outcome, CreateOutcome::kCreated) << first.message;
+  ASSERT_EQ(first.outcome, CreateOutcome::kCreated) << first.status.Message();
   CreateResult second = platform_->CreateNewFile(name);
   EXPECT_EQ(second.outcome, CreateOutcome::kNameTaken);
-  EXPECT_FALSE(second.message.empty());
+  EXPECT_FALSE(second.status.Cause().empty());
   ASSERT_TRUE(first.file->Close());
 
   test::MakeFolder(dir_ / "folder.txt");
@@ -329,26 +329,29 @@ TEST_F(WindowsPlatformTest, FilesAppendReadAndTakeOneByteWritesInPlace) {
   ASSERT_TRUE(created.file->Append("def\r\n", 5));
   ASSERT_TRUE(created.file->Close());
 
-  std::string error;
-  auto reader = platform_->OpenFile(name, OpenMode::kRead, error);
-  ASSERT_TRUE(reader) << error;
-  auto writer = platform_->OpenFile(name, OpenMode::kWriteExisting, error);
-  ASSERT_TRUE(writer) << error;  // the marks are written while a reader is open
-  ASSERT_TRUE(writer->WriteAt(1, "X", 1));
-  ASSERT_TRUE(writer->Close());
+  auto reader = platform_->OpenFile(name, OpenMode::kRead);
+  ASSERT_TRUE(reader) << reader.status().Message();
+  auto writer = platform_->OpenFile(name, OpenMode::kWriteExisting);
+  // The marks are written while a reader is open.
+  ASSERT_TRUE(writer) << writer.status().Message();
+  ASSERT_TRUE((*writer)->WriteAt(1, "X", 1));
+  ASSERT_TRUE((*writer)->Close());
 
   char buffer[16] = {};
-  std::size_t got = 0;
-  ASSERT_TRUE(reader->ReadAt(0, buffer, sizeof buffer, got));
-  EXPECT_EQ(std::string(buffer, got), "aXcdef\r\n");
-  ASSERT_TRUE(reader->ReadAt(4, buffer, 2, got));
-  EXPECT_EQ(std::string(buffer, got), "ef");
-  ASSERT_TRUE(reader->ReadAt(100, buffer, 4, got));
-  EXPECT_EQ(got, 0u);
-  ASSERT_TRUE(reader->Close());
+  auto got = (*reader)->ReadAt(0, buffer, sizeof buffer);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(std::string(buffer, *got), "aXcdef\r\n");
+  got = (*reader)->ReadAt(4, buffer, 2);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(std::string(buffer, *got), "ef");
+  got = (*reader)->ReadAt(100, buffer, 4);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(*got, 0u);
+  ASSERT_TRUE((*reader)->Close());
 
-  EXPECT_FALSE(platform_->OpenFile(dir_ / "missing.txt", OpenMode::kRead, error));
-  EXPECT_FALSE(error.empty());
+  auto missing = platform_->OpenFile(dir_ / "missing.txt", OpenMode::kRead);
+  EXPECT_FALSE(missing);
+  EXPECT_FALSE(missing.status().Cause().empty());
 }
 
 TEST_F(WindowsPlatformTest, AnOwnFileIsKnownInItsFoldersListing) {
@@ -371,7 +374,7 @@ TEST_F(WindowsPlatformTest, AnOwnFileIsKnownInItsFoldersListing) {
       *platform_, dir_.Path(), 0,
       [&](const WalkEntry& entry, bool&) {
         seen.emplace_back(entry.fullPath);
-        return false;
+        return WalkNext::kContinue;
       },
       options);
   std::sort(seen.begin(), seen.end());
@@ -382,14 +385,13 @@ TEST_F(WindowsPlatformTest, AnOwnFileIsKnownInItsFoldersListing) {
 TEST_F(WindowsPlatformTest, AFolderIsKnownWhicheverWayItIsReached) {
   test::MakeFolder(dir_ / "a");
   test::MakeFolder(dir_ / "a\\b");
-  std::string error;
-  auto direct = platform_->OpenDirectory(dir_ / "a\\b", nullptr, {}, LinkPolicy::kFollow, error);
+  auto direct = platform_->OpenDirectory(dir_ / "a\\b", nullptr, {}, LinkPolicy::kFollow);
   auto roundabout =
-      platform_->OpenDirectory(dir_ / "A\\.\\B\\..\\b\\", nullptr, {}, LinkPolicy::kFollow, error);
-  auto other = platform_->OpenDirectory(dir_ / "a", nullptr, {}, LinkPolicy::kFollow, error);
+      platform_->OpenDirectory(dir_ / "A\\.\\B\\..\\b\\", nullptr, {}, LinkPolicy::kFollow);
+  auto other = platform_->OpenDirectory(dir_ / "a", nullptr, {}, LinkPolicy::kFollow);
   ASSERT_TRUE(direct && roundabout && other);
-  EXPECT_EQ(direct->Identity(), roundabout->Identity());
-  EXPECT_FALSE(direct->Identity() == other->Identity());
+  EXPECT_EQ((*direct)->Identity(), (*roundabout)->Identity());
+  EXPECT_FALSE((*direct)->Identity() == (*other)->Identity());
 }
 
 TEST_F(WindowsPlatformTest, RealPathIsAbsoluteAndFoldedCaseComparesNamesAsTheSystemDoes) {
@@ -424,16 +426,16 @@ TEST_F(WindowsPlatformTest, TimesConvertToLocalTimeAsTheSystemDoes) {
   SYSTEMTIME expected;
   ASSERT_TRUE(FileTimeToLocalFileTime(&utc, &localTime));
   ASSERT_TRUE(FileTimeToSystemTime(&localTime, &expected));
-  LocalDateTime local;
-  ASSERT_TRUE(platform_->ToLocalTime({1714554186, 999999999}, local));
-  EXPECT_EQ(local.year, expected.wYear);
-  EXPECT_EQ(local.month, expected.wMonth);
-  EXPECT_EQ(local.day, expected.wDay);
-  EXPECT_EQ(local.hour, expected.wHour);
-  EXPECT_EQ(local.minute, expected.wMinute);
-  EXPECT_EQ(local.second, expected.wSecond);
+  const auto local = platform_->ToLocalTime({1714554186, 999999999});
+  ASSERT_TRUE(local);
+  EXPECT_EQ(local->year, expected.wYear);
+  EXPECT_EQ(local->month, expected.wMonth);
+  EXPECT_EQ(local->day, expected.wDay);
+  EXPECT_EQ(local->hour, expected.wHour);
+  EXPECT_EQ(local->minute, expected.wMinute);
+  EXPECT_EQ(local->second, expected.wSecond);
   // Before 1601 the system keeps no time.
-  EXPECT_FALSE(platform_->ToLocalTime({-12000000000LL, 0}, local));
+  EXPECT_FALSE(platform_->ToLocalTime({-12000000000LL, 0}));
 
   const LocalDateTime now = platform_->Now();
   EXPECT_GE(now.year, 2024);

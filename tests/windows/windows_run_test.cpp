@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 #include "platform/wide_text.h"
 #include "platform/windows_paths.h"
 #include "run/command_line.h"
@@ -157,15 +157,15 @@ TEST(WindowsRunTest, FoldersNestedInOneAnotherAreRefusedWhateverTheirCase) {
   test::MakeFolder(dir / "Outer");
   test::MakeFolder(dir / "Outer\\Inner");
   CapturedPlatform platform;
-  RunState state;
-  InitOptionTable(state.optionTable);
+  CommandLine parsed;
+  InitOptionTable(parsed.optionTable);
   TStrManipulatorClass manipulator;
   std::string reason;
-  EXPECT_FALSE(ParseCommandLine({dir / "outer", dir / "OUTER\\inner"}, platform, manipulator, state,
-                                reason));
+  EXPECT_FALSE(ParseCommandLine({dir / "outer", dir / "OUTER\\inner"}, platform, manipulator,
+                                parsed, reason));
   EXPECT_FALSE(reason.empty());
   EXPECT_TRUE(ParseCommandLine({dir / "outer\\inner", dir / "outer\\inner"}, platform, manipulator,
-                               state, reason));
+                               parsed, reason));
 }
 
 TEST(WindowsRunTest, HelpAndBadArgumentsEndLinesInCrLf) {

@@ -1,4 +1,4 @@
-#include "inventory/inventory_writer.h"
+#include "inventory/inventory_listing.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
+#include "inventory/record_format.h"
 #include "inventory/time_stamp.h"
-#include "mirror/line_index.h"
 #include "support/test_support.h"
 
 namespace fts {
@@ -33,7 +33,8 @@ class InventoryPlatform : public test::CapturingPlatform {
   std::string TemporaryFolder() override { return tempFolder; }
   CreateResult CreateNewFile(const std::string& path) override {
     if (!readOnly.empty() && path.starts_with(readOnly)) {
-      return {CreateOutcome::kNotWritable, nullptr, "Read-only file system"};
+      return {CreateOutcome::kNotWritable, nullptr,
+              Status::Error("create", path, "Read-only file system")};
     }
     return CapturingPlatform::CreateNewFile(path);
   }
@@ -57,21 +58,19 @@ class InventoryTest : public ::testing::Test {
   // Lists both trees into inventories beside bin_ and returns the bytes of
   // one side's inventory.
   std::string Inventory(Side side) {
-    RunState state;
+    InventoryFiles files;
     ConsoleLog log(platform_);
-    RunContext run{platform_, log, state};
-    state.fromRoots = {src_ + "/"};
-    state.toRoots = {dst_ + "/"};
+    const TreeRoots roots{{src_ + "/"}, {dst_ + "/"}};
     {
-      InventoryListing listing(run);
-      EXPECT_TRUE(listing.WriteSource());
-      EXPECT_TRUE(listing.WriteDestination());
+      InventoryListing listing(platform_, log, roots, files);
+      EXPECT_TRUE(listing.ListSource());
+      EXPECT_TRUE(listing.ListDestination());
     }
-    EXPECT_EQ(state.source.fileName, bin_ + "/tmp_CopyFromPath.txt");
-    EXPECT_EQ(state.destination.fileName, bin_ + "/tmp_CopyToPath.txt");
-    std::string bytes = ReadFile(state.InventoryOf(side).fileName);
-    unlink(state.source.fileName.c_str());
-    unlink(state.destination.fileName.c_str());
+    EXPECT_EQ(files.source.name, bin_ + "/tmp_CopyFromPath.txt");
+    EXPECT_EQ(files.destination.name, bin_ + "/tmp_CopyToPath.txt");
+    std::string bytes = ReadFile(files.Of(side).name);
+    unlink(files.source.name.c_str());
+    unlink(files.destination.name.c_str());
     return bytes;
   }
 

@@ -4,9 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "run/run_state.h"
+#include "inventory/record_format.h"
 #include "text/UnitStrArray.h"
-#include "text/record_escape.h"
 
 namespace fts {
 namespace {

@@ -1,4 +1,4 @@
-#include "text/date_time_pattern.h"
+#include "inventory/date_time_pattern.h"
 
 #include <gtest/gtest.h>
 

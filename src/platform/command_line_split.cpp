@@ -1,4 +1,4 @@
-#include "run/command_line_split.h"
+#include "platform/command_line_split.h"
 
 namespace fts {
 

@@ -1,4 +1,10 @@
-#include "text/record_escape.h"
+#include "inventory/record_format.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/platform.h"
+#include "platform/status.h"
 
 namespace fts {
 namespace {
@@ -65,14 +71,43 @@ std::string UnescapeRecordPath(std::string_view field) {
   return path;
 }
 
-}  // namespace fts
-
-namespace fts {
-
 std::string_view RecordPathView(std::string_view field, std::string& scratch) {
   if (!field.starts_with(kEscapeMarker)) return field;
   scratch = UnescapeRecordPath(field);
   return scratch;
+}
+
+void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
+                           std::string_view root, std::string_view timeStamp) {
+  const std::string_view relPath = fullPath.substr(std::min(root.size(), fullPath.size()));
+  out += isFile ? "File" : "Directory";
+  out += kFieldDelimiter;
+  AppendEscapedRecordPath(out, fullPath);
+  out += kFieldDelimiter;
+  AppendEscapedRecordPath(out, relPath);
+  out += kFieldDelimiter;
+  out += std::to_string(std::count(relPath.begin(), relPath.end(), kPathSeparator));
+  out += kFieldDelimiter;
+  out += timeStamp;
+  out += kFieldDelimiter;
+  out += '1';
+}
+
+void SetUpRecordSplitter(TStrArrayClass& splitter) {
+  splitter.SetDelimiter(kFieldDelimiter);
+  splitter.SetQuote("");
+}
+
+std::int64_t DepthOf(const TStrArrayClass& record) {
+  const std::string_view text = record.GetItem(kDepthField);
+  std::int64_t depth = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), depth);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || depth < 0) {
+    ThrowRunError(
+        Status::Error("convert", "'" + std::string(text) + "'", "not a valid integer value"),
+        RunError::Kind::kConvert);
+  }
+  return depth;
 }
 
 }  // namespace fts

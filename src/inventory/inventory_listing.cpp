@@ -1,0 +1,164 @@
+#include "inventory/inventory_listing.h"
+
+#include <utility>
+
+#include "inventory/folder_walker.h"
+#include "inventory/record_format.h"
+#include "inventory/time_stamp.h"
+#include "platform/interrupt_cleanup.h"
+#include "platform/status.h"
+
+namespace fts {
+namespace {
+
+constexpr std::size_t kWriteBufferSize = 1 << 20;
+
+// Collects records and hands them to the system a large block at a time.
+class BufferedInventoryFile {
+ public:
+  explicit BufferedInventoryFile(File& file) : file_(file) {
+    buffer_.reserve(kWriteBufferSize + 4096);
+  }
+
+  std::string& Buffer() { return buffer_; }
+
+  void FlushIfFull() {
+    if (buffer_.size() >= kWriteBufferSize) Flush();
+  }
+
+  void Flush() {
+    if (buffer_.empty()) return;
+    if (Status status = file_.Append(buffer_.data(), buffer_.size()); !status) {
+      ThrowRunError(status);
+    }
+    buffer_.clear();
+  }
+
+  void Close() {
+    Flush();
+    if (Status status = file_.Close(); !status) ThrowRunError(status);
+  }
+
+ private:
+  File& file_;
+  std::string buffer_;
+};
+
+CleanupSlot SlotOf(Side side) {
+  return side == Side::kSource ? CleanupSlot::kSourceInventory : CleanupSlot::kDestinationInventory;
+}
+
+}  // namespace
+
+std::string StripTrailingBackslash(std::string_view text) {
+  if (!text.empty() && text.back() == kPathSeparator) text.remove_suffix(1);
+  return std::string(text);
+}
+
+InventoryListing::InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
+                                   InventoryFiles& files)
+    : platform_(platform), log_(log), roots_(roots), files_(files) {}
+
+InventoryListing::~InventoryListing() {
+  stop_ = true;
+  if (destinationWalk_.joinable()) destinationWalk_.join();
+}
+
+// Claims the side's inventory name and registers the file for the
+// interrupt clean-up in one step that no interrupt can split.
+std::optional<ClaimedInventory> InventoryListing::Claim(Side side) {
+  const std::string_view base =
+      side == Side::kSource ? kSourceInventoryBase : kDestinationInventoryBase;
+  InterruptHoldOff holdOff;
+  std::optional<ClaimedInventory> claimed = ChooseInventoryName(platform_, base);
+  if (claimed) {
+    SetInterruptCleanupPath(SlotOf(side), claimed->fileName);
+    files_.Of(side) = InventoryFile{claimed->fileName, claimed->file->Identity()};
+  }
+  return claimed;
+}
+
+void InventoryListing::LogLimitReached() {
+  log_.WriteLog("Parallel Process Limit Over!(MAX:" + std::to_string(kMaxParallelRuns) + ")");
+}
+
+// Lists every root of the side into the side's claimed inventory file, one
+// record per entry in the walk's order, and closes the file.
+void InventoryListing::ListSide(Side side, File& file, SideReport& report,
+                                const std::atomic<bool>* stop) {
+  BufferedInventoryFile out(file);
+  for (const std::string& root : side == Side::kSource ? roots_.fromRoots : roots_.toRoots) {
+    WalkOptions options;
+    options.links = side == Side::kSource ? LinkPolicy::kFollow : LinkPolicy::kDoNotFollow;
+    // The run's own inventories may lie inside either tree; they are not
+    // part of it.
+    for (const InventoryFile* own : {&files_.source, &files_.destination}) {
+      if (!own->name.empty()) options.excluded.push_back(own->identity);
+    }
+    options.onListFailure = [&](const std::string& folder, std::int32_t level,
+                                const Status& failure) {
+      const std::string relPath = level == 0 ? std::string() : folder.substr(root.size());
+      report.messages.push_back("Cannot List Folder : " + root + relPath + " : " + failure.Cause());
+      report.unlistedFolders.push_back(relPath);
+    };
+
+    // WriteFromRecord and WriteToRecord: one record per entry, every
+    // directory entered, no listing ended early.
+    const WalkCallback writeRecord = [&](const WalkEntry& entry, bool& descend) {
+      if (stop != nullptr && stop->load(std::memory_order_relaxed)) return WalkNext::kStopWalk;
+      FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root,
+                            entry.isFile ? TimeStampOf(platform_, entry.info, side) : "");
+      out.Buffer() += kRecordEnd;
+      out.FlushIfFull();
+      if (!entry.isFile) descend = true;
+      return WalkNext::kContinue;
+    };
+    if (!WalkFolder(platform_, StripTrailingBackslash(root), 0, writeRecord, options)) return;
+  }
+  out.Close();
+}
+
+bool InventoryListing::ListSource() {
+  auto source = Claim(Side::kSource);
+  if (!source) {
+    LogLimitReached();
+    return false;
+  }
+  destination_ = Claim(Side::kDestination);
+  if (destination_) {
+    destinationWalk_ = std::thread([this] {
+      try {
+        ListSide(Side::kDestination, *destination_->file, destinationReport_, &stop_);
+      } catch (...) {
+        destinationError_ = std::current_exception();
+      }
+    });
+  }
+  SideReport report;
+  ListSide(Side::kSource, *source->file, report, nullptr);
+  Publish(report, Side::kSource);
+  return true;
+}
+
+bool InventoryListing::ListDestination() {
+  if (!destination_) {
+    LogLimitReached();
+    return false;
+  }
+  destinationWalk_.join();
+  if (destinationError_) std::rethrow_exception(destinationError_);
+  Publish(destinationReport_, Side::kDestination);
+  return true;
+}
+
+void InventoryListing::Publish(const SideReport& report, Side side) {
+  for (const std::string& message : report.messages)
+    log_.WriteLog(message);
+  if (!report.unlistedFolders.empty()) findings_.anyFolderUnlisted = true;
+  if (side == Side::kSource) {
+    auto& unlisted = findings_.unlistedSourceFolders;
+    unlisted.insert(unlisted.end(), report.unlistedFolders.begin(), report.unlistedFolders.end());
+  }
+}
+
+}  // namespace fts

@@ -1,0 +1,77 @@
+// Lists the source and the destination tree into their inventory files:
+// one record per entry, in the walk's order.
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "inventory/inventory_files.h"
+#include "inventory/inventory_names.h"
+#include "platform/platform.h"
+#include "run/console_log.h"
+
+namespace fts {
+
+// `text` without its last byte when that is a separator.
+std::string StripTrailingBackslash(std::string_view text);
+
+// What the listings found besides their records.
+struct ListingFindings {
+  // RelPaths of the source folders that could not be listed ("" for the root).
+  std::vector<std::string> unlistedSourceFolders;
+  // A folder of either side could not be listed (each one was logged).
+  bool anyFolderUnlisted = false;
+};
+
+// Lists the source tree and then the destination tree. The destination tree
+// is walked on a second thread while the source tree is walked; its messages
+// are held back until ListDestination, so the log reads exactly as if the
+// listings ran one after the other.
+class InventoryListing {
+ public:
+  // `files` receives each inventory's name the moment this run has created
+  // it, so that the run's clean-up finds it whatever happens next.
+  InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
+                   InventoryFiles& files);
+  ~InventoryListing();
+  InventoryListing(const InventoryListing&) = delete;
+  InventoryListing& operator=(const InventoryListing&) = delete;
+
+  // False when no source inventory name is free (the limit message has
+  // been logged).
+  bool ListSource();
+  // False when no destination inventory name is free.
+  bool ListDestination();
+
+  const ListingFindings& Findings() const { return findings_; }
+
+ private:
+  // One line per folder that could not be listed, and those folders' RelPaths.
+  struct SideReport {
+    std::vector<std::string> messages;
+    std::vector<std::string> unlistedFolders;
+  };
+
+  std::optional<ClaimedInventory> Claim(Side side);
+  void ListSide(Side side, File& file, SideReport& report, const std::atomic<bool>* stop);
+  void Publish(const SideReport& report, Side side);
+  void LogLimitReached();
+
+  Platform& platform_;
+  ConsoleLog& log_;
+  const TreeRoots& roots_;
+  InventoryFiles& files_;
+  ListingFindings findings_;
+
+  std::optional<ClaimedInventory> destination_;
+  SideReport destinationReport_;
+  std::thread destinationWalk_;
+  std::atomic<bool> stop_{false};
+  std::exception_ptr destinationError_;
+};
+
+}  // namespace fts

@@ -1,0 +1,53 @@
+// A platform that passes every call on to another one. Tests derive from it
+// and override the calls they want to fail or record.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace fts {
+
+// Passes every call on to another platform; tests derive from it and
+// override the calls they want to fail or record.
+class ForwardingPlatform : public Platform {
+ public:
+  explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
+
+  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                          DirectoryListing* parent,
+                                                          std::string_view nameInParent,
+                                                          LinkPolicy policy) override {
+    return inner_.OpenDirectory(path, parent, nameInParent, policy);
+  }
+  bool IsDirectory(const std::string& path) override { return inner_.IsDirectory(path); }
+  bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
+  std::optional<std::string> RealPath(const std::string& path) override {
+    return inner_.RealPath(path);
+  }
+  std::string ExecutableFolder() override { return inner_.ExecutableFolder(); }
+  std::string TemporaryFolder() override { return inner_.TemporaryFolder(); }
+  CreateResult CreateNewFile(const std::string& path) override {
+    return inner_.CreateNewFile(path);
+  }
+  Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) override {
+    return inner_.OpenFile(path, mode);
+  }
+  Status DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
+  Status RemoveDirectory(const std::string& path) override { return inner_.RemoveDirectory(path); }
+  Status MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
+  Status CopyFile(const std::string& from, const std::string& to) override {
+    return inner_.CopyFile(from, to);
+  }
+  LocalDateTime Now() override { return inner_.Now(); }
+  std::optional<LocalDateTime> ToLocalTime(const FileTime& time) override {
+    return inner_.ToLocalTime(time);
+  }
+  void WriteStdout(std::string_view text) override { inner_.WriteStdout(text); }
+  void WriteStderr(std::string_view text) override { inner_.WriteStderr(text); }
+  const RegionalFormats& RegionalSettings() override { return inner_.RegionalSettings(); }
+  std::string FoldPathCase(const std::string& path) override { return inner_.FoldPathCase(path); }
+
+ protected:
+  Platform& inner_;
+};
+
+}  // namespace fts

@@ -1,6 +1,7 @@
 #include "mirror/mirror_actions.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "inventory/inventory_reader.h"
@@ -32,7 +33,8 @@ class MirrorActions {
         source_(inventories.source.name),
         destination_(inventories.destination.name),
         toRoots_(toRoots),
-        dryRun_(dryRun) {}
+        dryRun_(dryRun),
+        trees_(toRoots.size()) {}
 
   ActionCounts Run() {
     if (!HasPendingAction(source_) && !HasPendingAction(destination_)) {
@@ -87,8 +89,11 @@ class MirrorActions {
     ReadWholeInventory(destination_, Records::kPending, [&](const TStrArrayClass& record) {
       if (IsFileRecord(record) && IsPending(record)) {
         const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-        Act("Delete File      : " + path, counts_.filesDeleted,
-            [&] { return platform_.DeleteFile(path); });
+        const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+        Act("Delete File      : " + path, counts_.filesDeleted, [&] {
+          return InTree(RootOf(path, relPath),
+                        [&](DestinationTree& tree) { return tree.DeleteFile(relPath); });
+        });
       }
       return true;
     });
@@ -97,18 +102,21 @@ class MirrorActions {
   void RemovePendingDirectories(std::int64_t highestDepth) {
     SweepLevels(destination_, highestDepth, 0, [&](const TStrArrayClass& record) {
       const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-      Act("Remove Directory : " + path, counts_.foldersRemoved,
-          [&] { return platform_.RemoveDirectory(path); });
+      const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+      Act("Remove Directory : " + path, counts_.foldersRemoved, [&] {
+        return InTree(RootOf(path, relPath),
+                      [&](DestinationTree& tree) { return tree.RemoveDirectory(relPath); });
+      });
     });
   }
 
   void MakePendingDirectories(std::int64_t highestDepth) {
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-      for (const std::string& root : toRoots_) {
-        const std::string path = root + relPath;
-        Act("Make Directory : " + path, counts_.foldersMade,
-            [&] { return platform_.MakeDirectory(path); });
+      for (std::size_t root = 0; root < toRoots_.size(); ++root) {
+        Act("Make Directory : " + toRoots_[root] + relPath, counts_.foldersMade, [&] {
+          return InTree(root, [&](DestinationTree& tree) { return tree.MakeDirectory(relPath); });
+        });
       }
     });
   }
@@ -118,10 +126,12 @@ class MirrorActions {
       if (IsFileRecord(record) && IsPending(record)) {
         const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
         const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-        for (const std::string& root : toRoots_) {
-          const std::string to = root + relPath;
-          Act("Copy File      : " + from + " -> " + to, counts_.filesCopied,
-              [&] { return platform_.CopyFile(from, to); });
+        for (std::size_t root = 0; root < toRoots_.size(); ++root) {
+          Act("Copy File      : " + from + " -> " + toRoots_[root] + relPath, counts_.filesCopied,
+              [&] {
+                return InTree(root,
+                              [&](DestinationTree& tree) { return tree.CopyFile(from, relPath); });
+              });
         }
       }
       return true;
@@ -150,6 +160,27 @@ class MirrorActions {
     file.Close();
   }
 
+  // The root of the destination record `fullPath`: the one it begins with,
+  // followed by `relPath`.
+  std::size_t RootOf(std::string_view fullPath, std::string_view relPath) const {
+    for (std::size_t root = 0; root < toRoots_.size(); ++root) {
+      if (fullPath.size() == toRoots_[root].size() + relPath.size() &&
+          fullPath.starts_with(toRoots_[root])) {
+        return root;
+      }
+    }
+    return 0;
+  }
+
+  // Runs `action` on the tree below toRoots_[root], which is opened for its
+  // first action; when it cannot be opened, every action fails with that.
+  Status InTree(std::size_t root, const std::function<Status(DestinationTree&)>& action) {
+    auto& tree = trees_[root];
+    if (!tree) tree.emplace(platform_.OpenDestination(toRoots_[root]));
+    if (!*tree) return tree->status();
+    return action(*tree->value());
+  }
+
   // Carries out one action (not in a dry run), logs it, and logs its
   // failure on the line after.
   void Act(const std::string& message, std::int64_t& done, const std::function<Status()>& action) {
@@ -169,6 +200,7 @@ class MirrorActions {
   const std::string& destination_;
   const std::vector<std::string>& toRoots_;
   const bool dryRun_;
+  std::vector<std::optional<Result<std::unique_ptr<DestinationTree>>>> trees_;
   ActionCounts counts_;
 };
 

@@ -6,6 +6,24 @@
 
 namespace fts {
 
+// A destination tree that passes every action on to another one.
+class ForwardingDestinationTree : public DestinationTree {
+ public:
+  explicit ForwardingDestinationTree(std::unique_ptr<DestinationTree> inner)
+      : inner_(std::move(inner)) {}
+  Status DeleteFile(std::string_view relPath) override { return inner_->DeleteFile(relPath); }
+  Status RemoveDirectory(std::string_view relPath) override {
+    return inner_->RemoveDirectory(relPath);
+  }
+  Status MakeDirectory(std::string_view relPath) override { return inner_->MakeDirectory(relPath); }
+  Status CopyFile(const std::string& from, std::string_view relPath) override {
+    return inner_->CopyFile(from, relPath);
+  }
+
+ protected:
+  std::unique_ptr<DestinationTree> inner_;
+};
+
 // Passes every call on to another platform; tests derive from it and
 // override the calls they want to fail or record.
 class ForwardingPlatform : public Platform {
@@ -32,10 +50,8 @@ class ForwardingPlatform : public Platform {
     return inner_.OpenFile(path, mode);
   }
   Status DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
-  Status RemoveDirectory(const std::string& path) override { return inner_.RemoveDirectory(path); }
-  Status MakeDirectory(const std::string& path) override { return inner_.MakeDirectory(path); }
-  Status CopyFile(const std::string& from, const std::string& to) override {
-    return inner_.CopyFile(from, to);
+  Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
+    return inner_.OpenDestination(root);
   }
   LocalDateTime Now() override { return inner_.Now(); }
   std::optional<LocalDateTime> ToLocalTime(const FileTime& time) override {

@@ -128,6 +128,27 @@ struct CreateResult {
 
 enum class OpenMode { kRead, kWriteExisting };
 
+// The mirror's actions on the destination. Each reaches its target from a
+// handle on the destination root, one name at a time, and never follows a
+// link below the root: a link where a folder must be makes the action fail,
+// so nothing is ever written or deleted outside the tree. `relPath` names
+// an entry below the root, its names joined by the separator. Safe to call
+// from several threads at once.
+class DestinationTree {
+ public:
+  virtual ~DestinationTree() = default;
+  // Deletes a file, or a link as itself.
+  virtual Status DeleteFile(std::string_view relPath) = 0;
+  // Removes an empty folder.
+  virtual Status RemoveDirectory(std::string_view relPath) = 0;
+  // Makes a folder whose parent exists.
+  virtual Status MakeDirectory(std::string_view relPath) = 0;
+  // Copies the source file `from` (links followed) with its contents,
+  // permission bits and last-write time, replacing what stands under
+  // `relPath` without ever leaving a partial file under that name.
+  virtual Status CopyFile(const std::string& from, std::string_view relPath) = 0;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -155,14 +176,11 @@ class Platform {
   virtual CreateResult CreateNewFile(const std::string& path) = 0;
   virtual Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) = 0;
 
-  // The mirror's actions and the removal of the run's own files.
+  // Deletes one of the run's own files.
   virtual Status DeleteFile(const std::string& path) = 0;
-  virtual Status RemoveDirectory(const std::string& path) = 0;
-  virtual Status MakeDirectory(const std::string& path) = 0;
-  // Copies contents, permission bits and last-write time, replacing what
-  // stands under `to` without ever writing through a link or leaving a
-  // partial file under that name.
-  virtual Status CopyFile(const std::string& from, const std::string& to) = 0;
+
+  // The destination tree below `root`, which is followed once, as typed.
+  virtual Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) = 0;
 
   virtual LocalDateTime Now() = 0;
   // nullopt for a time the system cannot convert.

@@ -13,21 +13,13 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/interrupt_cleanup.h"
 #include "platform/platform.h"
+#include "platform/posix_destination.h"
+#include "platform/posix_platform.h"
+#include "platform/posix_system_error.h"
 
 namespace fts {
 namespace {
-
-std::string ErrorText(int error) {
-  return std::strerror(error);
-}
-
-// Every failure of this platform is made here, from the system's error
-// number (by default the one the failed call left).
-Status SystemError(std::string_view operation, const std::string& path, int error = errno) {
-  return Status::Error(operation, path, ErrorText(error));
-}
 
 FileIdentity IdentityOf(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
@@ -163,55 +155,10 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-// One side of a copy: the open file and the name it is known by.
-struct CopyEnd {
-  int fd;
-  const std::string& path;
-};
-
-// Copies the bytes of one open file into another, in the kernel when it
-// can. `size` is the length seen when the file was opened: a file that grows
-// meanwhile is copied as it was, one that shrinks as far as it goes.
-Status CopyContents(CopyEnd in, CopyEnd out, off_t size) {
-  off_t copied = 0;
-  while (copied < size) {
-    const ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr,
-                                      static_cast<std::size_t>(size - copied), 0);
-    if (n > 0) {
-      copied += n;
-      continue;
-    }
-    if (n == 0) return Status::Ok();
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
-        errno != EPERM) {
-      return SystemError("copy to", out.path);
-    }
-    break;  // carry on where the kernel stopped, through user space
-  }
-  static thread_local std::vector<char> buffer(1 << 20);
-  while (copied < size) {
-    const ssize_t got = read(in.fd, buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return SystemError("read", in.path);
-    }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
-      if (put < 0) {
-        if (errno == EINTR) continue;
-        return SystemError("write", out.path);
-      }
-      done += put;
-    }
-    copied += got;
-  }
-  return Status::Ok();
-}
-
 class PosixPlatform : public Platform {
  public:
+  explicit PosixPlatform(bool unnamedFiles) : unnamedFiles_(unnamedFiles) {}
+
   Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
                                                           DirectoryListing* parent,
                                                           std::string_view nameInParent,
@@ -306,26 +253,11 @@ class PosixPlatform : public Platform {
     return unlink(path.c_str()) == 0 ? Status::Ok() : SystemError("delete", path);
   }
 
-  Status RemoveDirectory(const std::string& path) override {
-    return rmdir(path.c_str()) == 0 ? Status::Ok() : SystemError("remove", path);
-  }
-
-  Status MakeDirectory(const std::string& path) override {
-    return mkdir(path.c_str(), 0777) == 0 ? Status::Ok() : SystemError("make", path);
-  }
-
-  Status CopyFile(const std::string& from, const std::string& to) override {
-    // A FIFO or a device would block or never end: only regular files are
-    // opened. O_NONBLOCK guards against one swapped in meanwhile; it does
-    // nothing to a regular file.
-    struct stat st;
-    if (stat(from.c_str(), &st) != 0) return SystemError("copy", from);
-    if (!S_ISREG(st.st_mode)) return Status::Error("copy", from, "Not a regular file");
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (in < 0) return SystemError("copy", from);
-    Status status = CopyOpenFile({in, from}, to);
-    close(in);  // read-only: nothing can be lost here
-    return status;
+  Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
+    PosixCopyOptions options;
+    options.unnamedFiles = unnamedFiles_;
+    options.reportStray = [this](const std::string& line) { WriteAll(2, line + "\n"); };
+    return OpenPosixDestination(root, options);
   }
 
   LocalDateTime Now() override {
@@ -351,9 +283,8 @@ class PosixPlatform : public Platform {
       const ssize_t n = write(fd, text.data(), text.size());
       if (n < 0) {
         if (errno == EINTR) continue;
-        if (fd == 1 && !stdoutFailed_) {
+        if (fd == 1 && !stdoutFailed_.exchange(true)) {
           // The log is gone; say so once where it can still be seen.
-          stdoutFailed_ = true;
           WriteAll(2, "FernwickTreeSyncer: standard output: " + ErrorText(errno) + "\n");
         }
         return;
@@ -362,128 +293,19 @@ class PosixPlatform : public Platform {
     }
   }
 
-  // Writes the copy as a file without a name in the destination folder and
-  // gives it the final name only when it is complete, so that neither a
-  // link standing there nor a half-written file can result. Where something
-  // still stands under the name, the copy takes a temporary name and is
-  // renamed over it.
-  Status CopyOpenFile(CopyEnd in, const std::string& to) {
-    struct stat st;
-    if (fstat(in.fd, &st) != 0) return SystemError("copy", in.path);
-    if (!S_ISREG(st.st_mode)) return Status::Error("copy", in.path, "Not a regular file");
-
-    // Set-id bits are left out: the copy's owner is whoever runs the mirror.
-    const mode_t mode = st.st_mode & 01777;
-    const std::string folder = FolderOf(to);
-    const int out =
-        unnamedFilesWork_ ? open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode) : -1;
-    if (out < 0) {
-      if (unnamedFilesWork_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return SystemError("copy to", to);
-      }
-      return CopyThroughTemporaryName(in, st, mode, to);
-    }
-    Status status = WriteCopy(in, {out, to}, st, mode);
-    if (status) {
-      char self[64];
-      std::snprintf(self, sizeof self, "/proc/self/fd/%d", out);
-      if (linkat(AT_FDCWD, self, AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        if (errno == EEXIST) {
-          status = LinkOverExisting(self, to);
-        } else {
-          status = SystemError("copy to", to);
-        }
-      }
-    }
-    if (close(out) != 0 && status) status = SystemError("copy to", to);
-    return status;
-  }
-
-  // Contents, permission bits and times of `in` into `out`.
-  Status WriteCopy(CopyEnd in, CopyEnd out, const struct stat& st, mode_t mode) {
-    Status status = CopyContents(in, out, st.st_size);
-    if (status && (mode & ~umask_) != mode && fchmod(out.fd, mode) != 0) {
-      status = SystemError("set the permissions of", out.path);
-    }
-    if (status) {
-      const struct timespec times[2] = {st.st_atim, st.st_mtim};
-      if (futimens(out.fd, times) != 0) status = SystemError("set the time of", out.path);
-    }
-    return status;
-  }
-
-  std::string TemporaryNameIn(const std::string& folder) {
-    return folder + ".fts-" + std::to_string(pid_) + "-" + std::to_string(copyCounter_++) + ".tmp";
-  }
-
-  // Gives the complete unnamed file `self` a temporary name beside `to`,
-  // then renames it over what stands under `to`.
-  Status LinkOverExisting(const char* self, const std::string& to) {
-    const std::string temporary = TemporaryNameIn(FolderOf(to));
-    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporary);
-    Status status = Status::Ok();
-    if (linkat(AT_FDCWD, self, AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-      status = SystemError("create", temporary);
-    } else if (rename(temporary.c_str(), to.c_str()) != 0) {
-      status = SystemError("replace", to);
-      RemoveTemporary(temporary);
-    }
-    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
-    return status;
-  }
-
-  // For file systems without unnamed files: the copy is written under a
-  // temporary name and renamed.
-  Status CopyThroughTemporaryName(CopyEnd in, const struct stat& st, mode_t mode,
-                                  const std::string& to) {
-    const std::string folder = FolderOf(to);
-    std::string temporary;
-    int out = -1;
-    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
-      temporary = TemporaryNameIn(folder);
-      // Registered before it exists: the name is this process's own, so an
-      // interrupt in between deletes nothing else.
-      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporary);
-      out = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-      if (out < 0 && errno != EEXIST) break;
-    }
-    if (out < 0) {
-      Status status = SystemError("create", temporary);
-      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
-      return status;
-    }
-    Status status = WriteCopy(in, {out, temporary}, st, mode);
-    if (close(out) != 0 && status) status = SystemError("close", temporary);
-    if (status && rename(temporary.c_str(), to.c_str()) != 0) status = SystemError("replace", to);
-    if (!status) RemoveTemporary(temporary);
-    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
-    return status;
-  }
-
-  void RemoveTemporary(const std::string& temporary) {
-    if (unlink(temporary.c_str()) != 0) {
-      WriteAll(2, "FernwickTreeSyncer: " + SystemError("delete", temporary).Message() + "\n");
-    }
-  }
-
-  static mode_t CurrentUmask() {
-    const mode_t mask = umask(022);
-    umask(mask);
-    return mask;
-  }
-
-  bool stdoutFailed_ = false;
-  std::uint64_t copyCounter_ = 0;
-  const mode_t umask_ = CurrentUmask();
-  const pid_t pid_ = getpid();
+  std::atomic<bool> stdoutFailed_{false};
   // Naming an unnamed file goes through /proc, which a sandbox may lack.
-  const bool unnamedFilesWork_ = access("/proc/self/fd", X_OK) == 0;
+  const bool unnamedFiles_;
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> MakeSystemPlatform() {
-  return std::make_unique<PosixPlatform>();
+  return std::make_unique<PosixPlatform>(access("/proc/self/fd", X_OK) == 0);
+}
+
+std::unique_ptr<Platform> MakePosixPlatform(bool unnamedFiles) {
+  return std::make_unique<PosixPlatform>(unnamedFiles);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "run/run_driver.h"
 #include "support/test_support.h"
@@ -257,32 +258,39 @@ TEST_F(MirrorTest, SourceFifoIsNeverOpened) {
   EXPECT_EQ(ListTree(dst_), Lines{});
 }
 
-// The real platform with the inventories in a chosen folder, one file that
-// cannot be deleted and one folder that cannot be listed.
-class FaultyPlatform : public test::CapturingPlatform {
- public:
-  std::string ExecutableFolder() override { return exeFolder; }
-  Status DeleteFile(const std::string& path) override {
-    if (path == undeletable) return Status::Error("delete", path, "Permission denied");
-    return CapturingPlatform::DeleteFile(path);
-  }
-  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
-                                                          DirectoryListing* parent,
-                                                          std::string_view nameInParent,
-                                                          LinkPolicy policy) override {
-    if (path == unlistable + "/") return Status::Error("list", path, "Permission denied");
-    return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy);
-  }
-  std::string exeFolder, undeletable, unlistable;
-};
+// Folders nested so deep that their paths are longer than the system takes
+// in one call: listed, copied, compared and removed all the same.
+TEST_F(MirrorTest, PathsLongerThanTheSystemLimitMirrorAndGo) {
+  const std::string name(250, 'd');
+  std::string relPath;
+  for (int level = 0; level < 20; ++level)
+    relPath += (relPath.empty() ? "" : "/") + name;
+  ASSERT_GT(src_.size() + relPath.size(), 4096u);
+  test::WriteDeepFile(src_, relPath + "/bottom.txt", "bottom");
+
+  const auto result = Mirror();
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  const Lines actions = ActionsOf(result.out);
+  EXPECT_EQ(std::count_if(actions.begin(), actions.end(),
+                          [](const std::string& line) { return line.starts_with("Make "); }),
+            20);
+  EXPECT_EQ(test::ReadDeepFile(dst_, relPath + "/bottom.txt"), "bottom");
+  const auto again = Mirror();
+  EXPECT_EQ(ActionsOf(again.out), Lines{"No Difference In These Folders!"});
+
+  std::filesystem::remove_all(src_ + "/" + name);  // fine: the top is short
+  const auto removed = Mirror();
+  EXPECT_EQ(removed.exitCode, 0) << removed.out;
+  EXPECT_EQ(ListTree(dst_), Lines{});
+}
 
 TEST_F(MirrorTest, FailedActionIsLoggedAndTheRunGoesOn) {
   MakeDirs(dst_ + "/gone");
   WriteFile(dst_ + "/gone/old.txt", "old");
   WriteFile(src_ + "/new.txt", "new");
-  FaultyPlatform platform;
+  test::FaultPlatform platform;
   platform.exeFolder = bin_ + "/";
-  platform.undeletable = dst_ + "/gone/old.txt";
+  platform.undeletable = {dst_ + "/gone/old.txt"};
 
   EXPECT_EQ(RunFernwickTreeSyncer({src_, dst_}, platform), 3);
   EXPECT_EQ(ActionsOf(platform.out),
@@ -300,9 +308,9 @@ TEST_F(MirrorTest, UnlistableSourceFolderKeepsItsDestinationCounterpart) {
   MakeDirs(dst_ + "/sub");
   WriteFile(dst_ + "/sub/keep.txt", "destination");
   WriteFile(dst_ + "/sub/extra.txt", "extra");
-  FaultyPlatform platform;
+  test::FaultPlatform platform;
   platform.exeFolder = bin_ + "/";
-  platform.unlistable = src_ + "/sub";
+  platform.unlistable = {src_ + "/sub"};
 
   EXPECT_EQ(RunFernwickTreeSyncer({src_, dst_}, platform), 3);
   const Lines log = WithoutStamps(platform.out);

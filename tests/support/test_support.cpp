@@ -83,6 +83,53 @@ bool Exists(const std::string& path) {
   return lstat(path.c_str(), &st) == 0;
 }
 
+namespace {
+
+// The folder of `relPath` below `root`, opened one name at a time (made
+// when `make`), and the last name.
+int OpenDeepFolder(const std::string& root, const std::string& relPath, bool make,
+                   std::string& name) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::size_t begin = 0;
+  for (std::size_t slash; (slash = relPath.find('/', begin)) != std::string::npos;
+       begin = slash + 1) {
+    const std::string folder = relPath.substr(begin, slash - begin);
+    if (make) mkdirat(fd, folder.c_str(), 0755);
+    const int next = openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    close(fd);
+    if (next < 0) throw std::runtime_error("cannot open " + folder + " below " + root);
+    fd = next;
+  }
+  name = relPath.substr(begin);
+  return fd;
+}
+
+}  // namespace
+
+void WriteDeepFile(const std::string& root, const std::string& relPath,
+                   const std::string& contents) {
+  std::string name;
+  const int folder = OpenDeepFolder(root, relPath, true, name);
+  const int fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  close(folder);
+  if (fd < 0 ||
+      write(fd, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size())) {
+    throw std::runtime_error("cannot write " + relPath);
+  }
+  close(fd);
+}
+
+std::string ReadDeepFile(const std::string& root, const std::string& relPath) {
+  std::string name;
+  const int folder = OpenDeepFolder(root, relPath, false, name);
+  const int fd = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
+  close(folder);
+  if (fd < 0) throw std::runtime_error("cannot read " + relPath);
+  std::string text = ReadAll(fd);
+  close(fd);
+  return text;
+}
+
 std::vector<std::string> ListTree(const std::string& root) {
   std::vector<std::string> entries;
   for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
@@ -161,6 +208,38 @@ std::vector<std::string> WithoutStamps(const std::string& out) {
   while (std::getline(in, line))
     lines.push_back(StartsWithLogStamp(line) ? line.substr(20) : line);
   return lines;
+}
+
+Result<std::unique_ptr<DirectoryListing>> FaultPlatform::OpenDirectory(
+    const std::string& path, DirectoryListing* parent, std::string_view nameInParent,
+    LinkPolicy policy) {
+  std::string folder = path;
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (std::find(unlistable.begin(), unlistable.end(), folder) != unlistable.end()) {
+    return Status::Error("list", path, "Permission denied");
+  }
+  return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy);
+}
+
+Result<std::unique_ptr<DestinationTree>> FaultPlatform::OpenDestination(const std::string& root) {
+  struct Tree : ForwardingDestinationTree {
+    Tree(std::unique_ptr<DestinationTree> inner, std::string root, const FaultPlatform& faults)
+        : ForwardingDestinationTree(std::move(inner)), root(std::move(root)), faults(faults) {}
+    Status DeleteFile(std::string_view relPath) override {
+      const std::string path = root + std::string(relPath);
+      const auto& undeletable = faults.undeletable;
+      if (std::find(undeletable.begin(), undeletable.end(), path) != undeletable.end()) {
+        return Status::Error("delete", path, "Permission denied");
+      }
+      return ForwardingDestinationTree::DeleteFile(relPath);
+    }
+    std::string root;
+    const FaultPlatform& faults;
+  };
+  if (beforeActions) beforeActions();
+  auto tree = CapturingPlatform::OpenDestination(root);
+  if (!tree) return tree;
+  return std::unique_ptr<DestinationTree>(std::make_unique<Tree>(std::move(*tree), root, *this));
 }
 
 std::vector<std::string> InWalkOrder(const std::vector<std::string>& relPaths,

@@ -3,6 +3,7 @@
 // records what the run printed.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -34,6 +35,12 @@ void MakeDirs(const std::string& path);
 // Sets the last-write time (UTC seconds since 1970).
 void SetMtime(const std::string& path, long long seconds, long nanoseconds = 0);
 bool Exists(const std::string& path);  // without following a final link
+
+// A file at `relPath` below `root`, its folders made as needed, however long
+// the whole path; and its contents read back.
+void WriteDeepFile(const std::string& root, const std::string& relPath,
+                   const std::string& contents);
+std::string ReadDeepFile(const std::string& root, const std::string& relPath);
 
 // Every entry below `root` as a sorted list of relative paths, directories
 // ending in '/'.
@@ -71,6 +78,27 @@ class CapturingPlatform : private SystemPlatformHolder, public ForwardingPlatfor
   void WriteStderr(std::string_view text) override { err.append(text); }
   std::string out;
   std::string err;
+};
+
+// The real platform with its output captured, the inventories in a chosen
+// folder, and chosen failures: destination files (by full path) that cannot
+// be deleted, folders that cannot be listed, and a hook that runs between
+// the listing and the first action.
+class FaultPlatform : public CapturingPlatform {
+ public:
+  std::string ExecutableFolder() override {
+    return exeFolder.empty() ? CapturingPlatform::ExecutableFolder() : exeFolder;
+  }
+  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
+                                                          DirectoryListing* parent,
+                                                          std::string_view nameInParent,
+                                                          LinkPolicy policy) override;
+  Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override;
+
+  std::string exeFolder;                 // ending in the separator
+  std::vector<std::string> undeletable;  // "Permission denied"
+  std::vector<std::string> unlistable;   // "Permission denied"
+  std::function<void()> beforeActions;
 };
 
 // `relPaths` in an order a walk may report them: each folder before its

@@ -1,0 +1,379 @@
+// The destination tree on POSIX systems. Every action reaches its target
+// from a handle on the root, one name at a time, and never follows a link
+// below the root: where the kernel has it, openat2 resolves the parent folder
+// with RESOLVE_BENEATH and RESOLVE_NO_SYMLINKS; elsewhere each folder is
+// opened with O_NOFOLLOW inside the one before. The last step is the *at
+// call on the parent's handle, and a copy's permissions and times are set on
+// the open file.
+#include "platform/posix_destination.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+#include "platform/interrupt_cleanup.h"
+#include "platform/posix_fd.h"
+#include "platform/posix_system_error.h"
+
+namespace fts {
+namespace {
+
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+int OpenBeneath(int root, const std::string& relFolder) {
+  struct open_how how {};
+  how.flags = kFolderFlags;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(syscall(SYS_openat2, root, relFolder.c_str(), &how, sizeof how));
+}
+
+bool KernelResolvesBeneath() {
+  static const bool works = [] {
+    const int fd = OpenBeneath(AT_FDCWD, ".");
+    if (fd < 0) return false;  // an old kernel, or a sandbox that forbids the call
+    close(fd);
+    return true;
+  }();
+  return works;
+}
+
+// Splits "a/b/name" into "a/b" and "name".
+void SplitLast(std::string_view path, std::string_view& folder, std::string_view& name) {
+  const auto slash = path.rfind('/');
+  folder = slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash);
+  name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A folder handle that is either borrowed (the root) or owned.
+struct Folder {
+  int fd = -1;
+  Fd owned;
+};
+
+// Opens the folder `path` one name at a time from `start` (from the root
+// folder when the path is absolute), following links or not.
+Result<Fd> OpenComponents(int start, std::string_view path, bool followLinks,
+                          const std::string& errorPath, std::string_view operation) {
+  Fd current(openat(start, path.starts_with('/') ? "/" : ".", kFolderFlags));
+  if (!current.Valid()) return SystemError(operation, errorPath);
+  while (!path.empty()) {
+    const std::size_t end = std::min(path.find('/'), path.size());
+    const std::string name(path.substr(0, end));
+    path.remove_prefix(std::min(end + 1, path.size()));
+    if (name.empty() || name == ".") continue;
+    if (!followLinks && name == "..") return SystemError(operation, errorPath, EINVAL);
+    Fd next(openat(current.Get(), name.c_str(), kFolderFlags | (followLinks ? 0 : O_NOFOLLOW)));
+    if (!next.Valid()) {
+      int error = errno;
+      struct stat st;
+      // A link where a folder must be: the same answer the kernel gives
+      // when it refuses to resolve one.
+      if (!followLinks && error == ENOTDIR &&
+          fstatat(current.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode)) {
+        error = ELOOP;
+      }
+      return SystemError(operation, errorPath, error);
+    }
+    current = std::move(next);
+  }
+  return current;
+}
+
+// One side of a copy: the open file and the name it is known by.
+struct CopyEnd {
+  int fd;
+  const std::string& path;
+};
+
+// Copies the bytes of one open file into another, in the kernel when it
+// can. `size` is the length seen when the file was opened: a file that grows
+// meanwhile is copied as it was, one that shrinks as far as it goes.
+Status CopyContents(CopyEnd in, CopyEnd out, off_t size) {
+  off_t copied = 0;
+  while (copied < size) {
+    const ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr,
+                                      static_cast<std::size_t>(size - copied), 0);
+    if (n > 0) {
+      copied += n;
+      continue;
+    }
+    if (n == 0) return Status::Ok();
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
+        errno != EPERM) {
+      return SystemError("copy to", out.path);
+    }
+    break;  // carry on where the kernel stopped, through user space
+  }
+  static thread_local std::vector<char> buffer(1 << 20);
+  while (copied < size) {
+    const ssize_t got = read(in.fd, buffer.data(), buffer.size());
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return SystemError("read", in.path);
+    }
+    if (got == 0) break;
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t put = write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
+      if (put < 0) {
+        if (errno == EINTR) continue;
+        return SystemError("write", out.path);
+      }
+      done += put;
+    }
+    copied += got;
+  }
+  return Status::Ok();
+}
+
+mode_t CurrentUmask() {
+  const mode_t mask = umask(022);
+  umask(mask);
+  return mask;
+}
+
+class PosixDestinationTree : public DestinationTree {
+ public:
+  PosixDestinationTree(Fd root, std::string rootPath, const PosixCopyOptions& options)
+      : root_(std::move(root)), rootPath_(std::move(rootPath)), options_(options) {}
+
+  Status DeleteFile(std::string_view relPath) override {
+    return AtParent("delete", relPath,
+                    [](int parent, const char* name) { return unlinkat(parent, name, 0) == 0; });
+  }
+
+  Status RemoveDirectory(std::string_view relPath) override {
+    return AtParent("remove", relPath, [](int parent, const char* name) {
+      return unlinkat(parent, name, AT_REMOVEDIR) == 0;
+    });
+  }
+
+  Status MakeDirectory(std::string_view relPath) override {
+    return AtParent("make", relPath,
+                    [](int parent, const char* name) { return mkdirat(parent, name, 0777) == 0; });
+  }
+
+  Status CopyFile(const std::string& from, std::string_view relPath) override {
+    const std::string to = rootPath_ + std::string(relPath);
+    struct stat st;
+    auto in = OpenSourceFile(from, st);
+    if (!in) return in.status();
+    std::string_view parentPath;
+    std::string_view nameView;
+    SplitLast(relPath, parentPath, nameView);
+    auto parent = OpenFolder(parentPath, to, "copy to");
+    if (!parent) return parent.status();
+    const Target target{parent->fd, std::string(nameView), to};
+    return CopyOpenFile({in->Get(), from}, st, target);
+  }
+
+ private:
+  // Where a copy goes: the open parent folder, the name in it, and the
+  // path as the log shows it.
+  struct Target {
+    int parent;
+    std::string name;
+    const std::string& path;
+  };
+
+  // The folder `relFolder` below the root, never through a link.
+  Result<Folder> OpenFolder(std::string_view relFolder, const std::string& errorPath,
+                            std::string_view operation) {
+    Folder folder;
+    if (relFolder.empty()) {
+      folder.fd = root_.Get();
+      return folder;
+    }
+    const std::string rel(relFolder);
+    if (KernelResolvesBeneath() && rel.size() < PATH_MAX) {
+      folder.owned = Fd(OpenBeneath(root_.Get(), rel));
+      if (!folder.owned.Valid()) return SystemError(operation, errorPath);
+    } else {
+      auto walked = OpenComponents(root_.Get(), rel, false, errorPath, operation);
+      if (!walked) return walked.status();
+      folder.owned = std::move(*walked);
+    }
+    folder.fd = folder.owned.Get();
+    return folder;
+  }
+
+  template <typename Action>
+  Status AtParent(std::string_view operation, std::string_view relPath, Action action) {
+    const std::string path = rootPath_ + std::string(relPath);
+    std::string_view parentPath;
+    std::string_view name;
+    SplitLast(relPath, parentPath, name);
+    auto parent = OpenFolder(parentPath, path, operation);
+    if (!parent) return parent.status();
+    if (!action(parent->fd, std::string(name).c_str())) return SystemError(operation, path);
+    return Status::Ok();
+  }
+
+  // Opens a source file for reading, links followed, however long its path.
+  // A FIFO or a device would block or never end: only regular files are
+  // opened. O_NONBLOCK guards against one swapped in meanwhile; it does
+  // nothing to a regular file.
+  static Result<Fd> OpenSourceFile(const std::string& from, struct stat& st) {
+    int at = AT_FDCWD;
+    std::string name = from;
+    Fd folder;
+    if (from.size() >= PATH_MAX) {
+      // Too long for one call: the folder is opened name by name.
+      const auto slash = from.rfind('/');
+      auto opened =
+          OpenComponents(AT_FDCWD, std::string_view(from).substr(0, slash + 1), true, from, "copy");
+      if (!opened) return opened.status();
+      folder = std::move(*opened);
+      at = folder.Get();
+      name = from.substr(slash + 1);
+    }
+    if (fstatat(at, name.c_str(), &st, 0) != 0) return SystemError("copy", from);
+    if (!S_ISREG(st.st_mode)) return Status::Error("copy", from, "Not a regular file");
+    Fd in(openat(at, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!in.Valid()) return SystemError("copy", from);
+    if (fstat(in.Get(), &st) != 0) return SystemError("copy", from);
+    if (!S_ISREG(st.st_mode)) return Status::Error("copy", from, "Not a regular file");
+    return in;
+  }
+
+  // Writes the copy as a file without a name in the destination folder and
+  // gives it the final name only when it is complete, so that neither a
+  // link standing there nor a half-written file can result. Where something
+  // still stands under the name, the copy takes a temporary name and is
+  // renamed over it.
+  Status CopyOpenFile(CopyEnd in, const struct stat& st, const Target& target) {
+    // Set-id bits are left out: the copy's owner is whoever runs the mirror.
+    const mode_t mode = st.st_mode & 01777;
+    Fd out;
+    if (options_.unnamedFiles) {
+      out = Fd(openat(target.parent, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+      if (!out.Valid() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return SystemError("copy to", target.path);
+      }
+    }
+    if (!out.Valid()) return CopyThroughTemporaryName(in, st, mode, target);
+
+    Status status = WriteCopy(in, {out.Get(), target.path}, st, mode);
+    if (status) {
+      char self[64];
+      std::snprintf(self, sizeof self, "/proc/self/fd/%d", out.Get());
+      if (linkat(AT_FDCWD, self, target.parent, target.name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        status =
+            errno == EEXIST ? LinkOverExisting(self, target) : SystemError("copy to", target.path);
+      }
+    }
+    if (!out.Close() && status) status = SystemError("copy to", target.path);
+    return status;
+  }
+
+  // Contents, permission bits and times of `in` into `out`.
+  Status WriteCopy(CopyEnd in, CopyEnd out, const struct stat& st, mode_t mode) {
+    Status status = CopyContents(in, out, st.st_size);
+    if (status && (mode & ~umask_) != mode && fchmod(out.fd, mode) != 0) {
+      status = SystemError("set the permissions of", out.path);
+    }
+    if (status) {
+      const struct timespec times[2] = {st.st_atim, st.st_mtim};
+      if (futimens(out.fd, times) != 0) status = SystemError("set the time of", out.path);
+    }
+    return status;
+  }
+
+  std::string TemporaryName() {
+    return ".fts-" + std::to_string(pid_) + "-" + std::to_string(copyCounter_++) + ".tmp";
+  }
+
+  // The temporary's path as an interrupt must delete it.
+  std::string PathBeside(const Target& target, const std::string& name) const {
+    const auto slash = target.path.rfind('/');
+    return target.path.substr(0, slash + 1) + name;
+  }
+
+  // Gives the complete unnamed file `self` a temporary name beside the
+  // target, then renames it over what stands under the target's name.
+  Status LinkOverExisting(const char* self, const Target& target) {
+    const std::string temporary = TemporaryName();
+    const std::string temporaryPath = PathBeside(target, temporary);
+    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporaryPath);
+    Status status = Status::Ok();
+    if (linkat(AT_FDCWD, self, target.parent, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      status = SystemError("create", temporaryPath);
+    } else if (renameat(target.parent, temporary.c_str(), target.parent, target.name.c_str()) !=
+               0) {
+      status = SystemError("replace", target.path);
+      RemoveTemporary(target.parent, temporary, temporaryPath);
+    }
+    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+    return status;
+  }
+
+  // For file systems without unnamed files: the copy is written under a
+  // temporary name and renamed.
+  Status CopyThroughTemporaryName(CopyEnd in, const struct stat& st, mode_t mode,
+                                  const Target& target) {
+    std::string temporary;
+    std::string temporaryPath;
+    Fd out;
+    for (int attempt = 0; attempt < 100 && !out.Valid(); ++attempt) {
+      temporary = TemporaryName();
+      temporaryPath = PathBeside(target, temporary);
+      // Registered before it exists: the name is this process's own, so an
+      // interrupt in between deletes nothing else.
+      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporaryPath);
+      out = Fd(openat(target.parent, temporary.c_str(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+      if (!out.Valid() && errno != EEXIST) break;
+    }
+    if (!out.Valid()) {
+      Status status = SystemError("create", temporaryPath);
+      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+      return status;
+    }
+    Status status = WriteCopy(in, {out.Get(), temporaryPath}, st, mode);
+    if (!out.Close() && status) status = SystemError("close", temporaryPath);
+    if (status &&
+        renameat(target.parent, temporary.c_str(), target.parent, target.name.c_str()) != 0) {
+      status = SystemError("replace", target.path);
+    }
+    if (!status) RemoveTemporary(target.parent, temporary, temporaryPath);
+    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+    return status;
+  }
+
+  void RemoveTemporary(int parent, const std::string& name, const std::string& path) {
+    if (unlinkat(parent, name.c_str(), 0) != 0) {
+      options_.reportStray("FernwickTreeSyncer: " + SystemError("delete", path).Message());
+    }
+  }
+
+  Fd root_;
+  std::string rootPath_;  // ends in the separator
+  PosixCopyOptions options_;
+  std::atomic<std::uint64_t> copyCounter_{0};
+  const mode_t umask_ = CurrentUmask();
+  const pid_t pid_ = getpid();
+};
+
+}  // namespace
+
+Result<std::unique_ptr<DestinationTree>> OpenPosixDestination(const std::string& root,
+                                                              const PosixCopyOptions& options) {
+  // The root is followed once, as typed.
+  Fd fd(open(root.c_str(), kFolderFlags));
+  if (!fd.Valid()) return SystemError("open", root);
+  std::string rootPath = root;
+  if (rootPath.empty() || rootPath.back() != '/') rootPath += '/';
+  return std::unique_ptr<DestinationTree>(
+      std::make_unique<PosixDestinationTree>(std::move(fd), std::move(rootPath), options));
+}
+
+}  // namespace fts

@@ -17,60 +17,16 @@
 #include "platform/platform.h"
 #include "platform/regional_formats.h"
 #include "platform/wide_text.h"
+#include "platform/windows_destination.h"
 #include "platform/windows_paths.h"
+#include "platform/windows_system.h"
 
 namespace fts {
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // 100-nanosecond ticks from 1601-01-01, where file times count from, to 1970-01-01.
 constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000LL;
 constexpr std::int64_t kTicksPerSecond = 10000000;
-// The attributes that a copy takes over from its source.
-constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                                    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-// The system's text for an error code, on one line: "Access is denied."
-std::string ErrorText(DWORD error) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  std::string raw;
-  if (length > 0 && buffer != nullptr) {
-    raw = Utf8FromWide(std::wstring_view(buffer, length));
-  }
-  if (buffer != nullptr) {
-    LocalFree(buffer);
-  }
-  // The text ends in CR LF, and a long one may hold more line breaks: each
-  // run of them becomes one blank, and none is left at the end.
-  std::string text;
-  for (char c : raw) {
-    if (c == '\r' || c == '\n') {
-      if (!text.empty() && text.back() != ' ') {
-        text += ' ';
-      }
-    } else {
-      text += c;
-    }
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.pop_back();
-  }
-  if (text.empty()) {
-    text = "System error " + std::to_string(error) + ".";
-  }
-  return text;
-}
-
-// Every failure of this platform is made here, from the system's error
-// code (by default the one the failed call left).
-Status SystemError(std::string_view operation, const std::string& path,
-                   DWORD error = GetLastError()) {
-  return Status::Error(operation, path, ErrorText(error));
-}
 
 FileTime FromFiletime(const FILETIME& time) {
   const auto ticks =
@@ -100,38 +56,6 @@ bool ToFiletime(const FileTime& time, FILETIME& out) {
   out.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
   out.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
   return true;
-}
-
-// A handle that closes itself.
-class Handle {
- public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~Handle() { Reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-  void Reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-    if (Valid()) {
-      CloseHandle(handle_);
-    }
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_;
-};
-
-// Opens a file or a folder (through any link) only to read its attributes.
-HANDLE OpenForAttributes(const std::wstring& systemPath) {
-  return CreateFileW(systemPath.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // The volume and the file number of an open file or folder.
@@ -191,13 +115,6 @@ FileIdentity EntryIdentity(const FileIdentity& folder, std::wstring_view name) {
   return {folder.inode ^ 0x9E3779B97F4A7C15ULL, hash ^ (folder.device * 0xBF58476D1CE4E5B9ULL)};
 }
 
-// The part of a system path up to and including its last separator.
-std::wstring FolderPart(const std::wstring& systemPath) {
-  const auto separator = systemPath.find_last_of(L'\\');
-  return separator == std::wstring::npos ? std::wstring(L".\\")
-                                         : systemPath.substr(0, separator + 1);
-}
-
 std::wstring NamePart(const std::wstring& systemPath) {
   const auto separator = systemPath.find_last_of(L'\\');
   return separator == std::wstring::npos ? systemPath : systemPath.substr(separator + 1);
@@ -205,12 +122,6 @@ std::wstring NamePart(const std::wstring& systemPath) {
 
 FileIdentity IdentityOfPath(const std::wstring& systemPath) {
   return EntryIdentity(FolderIdentity(FolderPart(systemPath)), NamePart(systemPath));
-}
-
-// A symbolic link, a junction or another entry that stands for a name
-// elsewhere. Some systems report such an entry without its tag (0).
-bool IsLinkTag(DWORD tag) {
-  return tag == 0 || IsReparseTagNameSurrogate(tag);
 }
 
 class WindowsListing : public DirectoryListing {
@@ -611,58 +522,11 @@ class WindowsPlatform : public Platform {
   }
 
   Status DeleteFile(const std::string& path) override {
-    const std::wstring system = SystemPath(path);
-    const DWORD attributes = GetFileAttributesW(system.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      return SystemError("delete", path);
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      // A link or junction to a folder goes as itself; what it leads to
-      // is never touched.
-      return WithWriteAllowed("delete", path, system, attributes,
-                              [&] { return RemoveDirectoryW(system.c_str()) != 0; });
-    }
-    return WithWriteAllowed("delete", path, system, attributes,
-                            [&] { return DeleteFileW(system.c_str()) != 0; });
+    return DeleteFileW(SystemPath(path).c_str()) ? Status::Ok() : SystemError("delete", path);
   }
 
-  Status RemoveDirectory(const std::string& path) override {
-    const std::wstring system = SystemPath(path);
-    const DWORD attributes = GetFileAttributesW(system.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      return SystemError("remove", path);
-    }
-    return WithWriteAllowed("remove", path, system, attributes,
-                            [&] { return RemoveDirectoryW(system.c_str()) != 0; });
-  }
-
-  Status MakeDirectory(const std::string& path) override {
-    return CreateDirectoryW(SystemPath(path).c_str(), nullptr) ? Status::Ok()
-                                                               : SystemError("make", path);
-  }
-
-  Status CopyFile(const std::string& from, const std::string& to) override {
-    const std::wstring source = SystemPath(from);
-    const std::wstring target = SystemPath(to);
-    // A file that another program holds open, even for writing, is copied
-    // as it stands.
-    Handle in(CreateFileW(source.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in.Valid()) {
-      return SystemError("copy", from);
-    }
-    // A pipe or a device would block or never end: only files on disk copy.
-    BY_HANDLE_FILE_INFORMATION information;
-    if (GetFileType(in.Get()) != FILE_TYPE_DISK) {
-      return Status::Error("copy", from, "Not a regular file");
-    }
-    if (!GetFileInformationByHandle(in.Get(), &information)) {
-      return SystemError("copy", from);
-    }
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      return Status::Error("copy", from, "Not a regular file");
-    }
-    return CopyOpenFile({in.Get(), from}, information, {target, to});
+  Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
+    return OpenWindowsDestination(root);
   }
 
   LocalDateTime Now() override {
@@ -689,129 +553,6 @@ class WindowsPlatform : public Platform {
   const RegionalFormats& RegionalSettings() override { return regional_; }
 
  private:
-  // Runs a delete or remove that a read-only attribute would refuse: the
-  // attribute is cleared first, and put back when the action still fails.
-  template <typename Action>
-  Status WithWriteAllowed(std::string_view operation, const std::string& path,
-                          const std::wstring& system, DWORD attributes, Action action) {
-    const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly) {
-      SetAttributes(system, attributes, attributes & ~FILE_ATTRIBUTE_READONLY);
-    }
-    if (action()) {
-      return Status::Ok();
-    }
-    const DWORD error = GetLastError();
-    if (readOnly) {
-      SetAttributes(system, attributes & ~FILE_ATTRIBUTE_READONLY, attributes);
-    }
-    return SystemError(operation, path, error);
-  }
-
-  // Sets the attributes of the entry itself, also when it is a link.
-  static void SetAttributes(const std::wstring& system, DWORD current, DWORD wanted) {
-    wanted &= ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
-    if (!(current & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      SetFileAttributesW(system.c_str(), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
-      return;
-    }
-    Handle link(CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
-                            nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!link.Valid()) {
-      return;
-    }
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted;
-    SetFileInformationByHandle(link.Get(), FileBasicInfo, &basic, sizeof basic);
-  }
-
-  // The file a copy reads, and the name it goes to.
-  struct CopySource {
-    HANDLE handle;
-    const std::string& path;
-  };
-  struct CopyTarget {
-    const std::wstring& system;
-    const std::string& path;
-  };
-
-  // Writes the copy under a temporary name in the destination folder and
-  // renames it over the final name: neither a link standing there nor a
-  // half-written file can result, and a failed copy leaves nothing behind.
-  Status CopyOpenFile(CopySource in, const BY_HANDLE_FILE_INFORMATION& information,
-                      CopyTarget target) {
-    const std::wstring folder = FolderPart(target.system);
-    std::wstring temporary;
-    Handle out;
-    {
-      InterruptHoldOff holdOff;
-      for (int attempt = 0; attempt < 100 && !out.Valid(); ++attempt) {
-        temporary = folder + L".fts-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                    std::to_wstring(copyCounter_++) + L".tmp";
-        out.Reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out.Valid()) {
-          const DWORD error = GetLastError();
-          if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            return SystemError("copy to", target.path, error);
-          }
-        }
-      }
-      if (!out.Valid()) {
-        return SystemError("copy to", target.path);
-      }
-      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, DisplayPath(temporary));
-    }
-
-    Status status = CopyContents(in, {out.Get(), target.path});
-    if (status && !SetFileTime(out.Get(), nullptr, nullptr, &information.ftLastWriteTime)) {
-      status = SystemError("set the time of", target.path);
-    }
-    if (!CloseHandle(out.Release()) && status) {
-      status = SystemError("copy to", target.path);
-    }
-    const DWORD attributes = information.dwFileAttributes & kCopiedAttributes;
-    if (status && !SetFileAttributesW(temporary.c_str(),
-                                      attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes)) {
-      status = SystemError("set the attributes of", target.path);
-    }
-    if (status &&
-        !MoveFileExW(temporary.c_str(), target.system.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      status = SystemError("replace", target.path);
-    }
-    if (!status) {
-      SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(temporary.c_str());
-    }
-    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
-    return status;
-  }
-
-  Status CopyContents(CopySource in, CopySource out) {
-    copyBuffer_.resize(1 << 20);
-    for (;;) {
-      DWORD got = 0;
-      if (!ReadFile(in.handle, copyBuffer_.data(), static_cast<DWORD>(copyBuffer_.size()), &got,
-                    nullptr)) {
-        return SystemError("read", in.path);
-      }
-      if (got == 0) {
-        return Status::Ok();
-      }
-      for (DWORD done = 0; done < got;) {
-        DWORD put = 0;
-        if (!WriteFile(out.handle, copyBuffer_.data() + done, got - done, &put, nullptr)) {
-          return SystemError("write", out.path);
-        }
-        if (put == 0) {
-          return SystemError("write", out.path, ERROR_WRITE_FAULT);
-        }
-        done += put;
-      }
-    }
-  }
-
   void WriteAll(DWORD which, std::string_view text) {
     const HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
@@ -836,8 +577,6 @@ class WindowsPlatform : public Platform {
   RegionalFormats regional_;
   UINT savedOutputCodePage_ = 0;
   bool stdoutFailed_ = false;
-  std::uint64_t copyCounter_ = 0;
-  std::vector<char> copyBuffer_;
 };
 
 }  // namespace

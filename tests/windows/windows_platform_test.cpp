@@ -52,8 +52,34 @@ std::vector<std::string> NamesIn(const std::map<std::string, DirEntryInfo>& entr
   return names;
 }
 
+// The destination tree below a folder, its actions named by full paths.
+class TreeByPath {
+ public:
+  TreeByPath(Platform& platform, const std::string& root) : root_(root + "\\") {
+    auto opened = platform.OpenDestination(root);
+    EXPECT_TRUE(opened) << opened.status().Message();
+    if (opened) {
+      tree_ = std::move(*opened);
+    }
+  }
+  Status MakeDirectory(const std::string& path) { return tree_->MakeDirectory(Rel(path)); }
+  Status RemoveDirectory(const std::string& path) { return tree_->RemoveDirectory(Rel(path)); }
+  Status DeleteFile(const std::string& path) { return tree_->DeleteFile(Rel(path)); }
+  Status CopyFile(const std::string& from, const std::string& to) {
+    return tree_->CopyFile(from, Rel(to));
+  }
+
+ private:
+  std::string Rel(const std::string& path) const {
+    EXPECT_EQ(path.rfind(root_, 0), 0u) << path;
+    return path.substr(root_.size());
+  }
+  std::string root_;
+  std::unique_ptr<DestinationTree> tree_;
+};
+
 // A long chain of folders below `root`: more than 300 characters in all.
-std::string MakeDeepFolder(Platform& platform, const std::string& root) {
+std::string MakeDeepFolder(TreeByPath& platform, const std::string& root) {
   std::string path = root;
   for (int i = 0; i < 8; ++i) {
     path += "\\folder-" + std::to_string(i) + "-abcdefghijklmnopqrstuvwxyz0123456789";
@@ -115,6 +141,7 @@ class WindowsPlatformTest : public ::testing::Test {
  protected:
   std::unique_ptr<Platform> platform_ = MakeSystemPlatform();
   WindowsTempDir dir_;
+  TreeByPath tree_{*platform_, dir_.Path()};
 };
 
 TEST_F(WindowsPlatformTest, ListsEveryEntryWithDotsAndTimes) {
@@ -148,7 +175,7 @@ TEST_F(WindowsPlatformTest, ListingAFolderThatIsNotThereFailsWithTheSystemsText)
 
 TEST_F(WindowsPlatformTest, NamesOutsideEveryCodePageRoundTrip) {
   const std::string folder = dir_ / (kJapanese + " " + kEmoji);
-  ASSERT_TRUE(platform_->MakeDirectory(folder));
+  ASSERT_TRUE(tree_.MakeDirectory(folder));
   const std::string file = folder + "\\" + kJapanese + kEmoji + ".txt";
   CreateResult created = platform_->CreateNewFile(file);
   ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.status.Message();
@@ -160,16 +187,16 @@ TEST_F(WindowsPlatformTest, NamesOutsideEveryCodePageRoundTrip) {
   EXPECT_TRUE(platform_->FileExists(file));
   EXPECT_TRUE(platform_->IsDirectory(folder));
   const std::string copy = folder + "\\" + kEmoji + ".copy";
-  EXPECT_TRUE(platform_->CopyFile(file, copy));
+  EXPECT_TRUE(tree_.CopyFile(file, copy));
   EXPECT_EQ(test::ReadTextFile(copy), "x");
-  EXPECT_TRUE(platform_->DeleteFile(file));
-  EXPECT_TRUE(platform_->DeleteFile(copy));
-  EXPECT_TRUE(platform_->RemoveDirectory(folder));
+  EXPECT_TRUE(tree_.DeleteFile(file));
+  EXPECT_TRUE(tree_.DeleteFile(copy));
+  EXPECT_TRUE(tree_.RemoveDirectory(folder));
   EXPECT_FALSE(test::EntryExists(folder));
 }
 
 TEST_F(WindowsPlatformTest, PathsLongerThan260CharactersWork) {
-  const std::string deep = MakeDeepFolder(*platform_, dir_.Path());
+  const std::string deep = MakeDeepFolder(tree_, dir_.Path());
   const std::string file = deep + "\\file.txt";
   CreateResult created = platform_->CreateNewFile(file);
   ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.status.Message();
@@ -181,20 +208,20 @@ TEST_F(WindowsPlatformTest, PathsLongerThan260CharactersWork) {
   const auto entries = ListFolder(*platform_, deep);
   ASSERT_TRUE(entries.count("file.txt"));
   EXPECT_TRUE(entries.at("file.txt").timeValid);
-  ASSERT_TRUE(platform_->CopyFile(file, deep + "\\copy.txt"));
+  ASSERT_TRUE(tree_.CopyFile(file, deep + "\\copy.txt"));
   EXPECT_EQ(test::ReadTextFile(deep + "\\copy.txt"), "deep");
   const auto real = platform_->RealPath(deep);
   ASSERT_TRUE(real);
   EXPECT_EQ(platform_->FoldPathCase(*real), platform_->FoldPathCase(deep));
 
-  EXPECT_TRUE(platform_->DeleteFile(file));
-  EXPECT_TRUE(platform_->DeleteFile(deep + "\\copy.txt"));
-  EXPECT_TRUE(platform_->RemoveDirectory(deep));
+  EXPECT_TRUE(tree_.DeleteFile(file));
+  EXPECT_TRUE(tree_.DeleteFile(deep + "\\copy.txt"));
+  EXPECT_TRUE(tree_.RemoveDirectory(deep));
   EXPECT_FALSE(platform_->IsDirectory(deep));
 }
 
 TEST_F(WindowsPlatformTest, TheWalkReachesTheBottomOfADeepTree) {
-  const std::string deep = MakeDeepFolder(*platform_, dir_.Path());
+  const std::string deep = MakeDeepFolder(tree_, dir_.Path());
   test::WriteTextFile(deep + "\\bottom.txt", "b");
   std::vector<std::string> files;
   WalkFolder(*platform_, dir_.Path(), 0, [&](const WalkEntry& entry, bool&) {
@@ -211,7 +238,7 @@ TEST_F(WindowsPlatformTest, DeleteClearsAReadOnlyAttributeFirst) {
   test::WriteTextFile(file, "r");
   test::SetAttributes(file, FILE_ATTRIBUTE_READONLY);
   ASSERT_FALSE(DeleteFileW(SystemPath(file).c_str()));  // the plain call refuses
-  EXPECT_TRUE(platform_->DeleteFile(file));
+  EXPECT_TRUE(tree_.DeleteFile(file));
   EXPECT_FALSE(test::EntryExists(file));
 }
 
@@ -222,7 +249,7 @@ TEST_F(WindowsPlatformTest, AFailedDeleteKeepsTheAttributeAndSaysWhy) {
   const HANDLE held = CreateFileW(SystemPath(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  const Status status = platform_->DeleteFile(file);
+  const Status status = tree_.DeleteFile(file);
   CloseHandle(held);
   EXPECT_FALSE(status);
   EXPECT_FALSE(status.Cause().empty());
@@ -237,12 +264,12 @@ TEST_F(WindowsPlatformTest, AFailedDeleteKeepsTheAttributeAndSaysWhy) {
 TEST_F(WindowsPlatformTest, RemovesAReadOnlyFolder) {
   test::MakeFolder(dir_ / "ro");
   test::SetAttributes(dir_ / "ro", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
-  EXPECT_TRUE(platform_->RemoveDirectory(dir_ / "ro"));
+  EXPECT_TRUE(tree_.RemoveDirectory(dir_ / "ro"));
   EXPECT_FALSE(test::EntryExists(dir_ / "ro"));
 }
 
 TEST_F(WindowsPlatformTest, ErrorTextsAreTheSystemsOnOneLine) {
-  const Status missing = platform_->DeleteFile(dir_ / "missing.txt");
+  const Status missing = tree_.DeleteFile(dir_ / "missing.txt");
   ASSERT_FALSE(missing);
   wchar_t expected[512];
   const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -253,8 +280,8 @@ TEST_F(WindowsPlatformTest, ErrorTextsAreTheSystemsOnOneLine) {
     text.pop_back();
   }
   EXPECT_EQ(missing.Cause(), text);
-  EXPECT_FALSE(platform_->RemoveDirectory(dir_ / "missing"));
-  EXPECT_FALSE(platform_->MakeDirectory(dir_ / "missing\\below"));
+  EXPECT_FALSE(tree_.RemoveDirectory(dir_ / "missing"));
+  EXPECT_FALSE(tree_.MakeDirectory(dir_ / "missing\\below"));
 }
 
 TEST_F(WindowsPlatformTest, CopyKeepsContentsTimeAndAttributes) {
@@ -268,7 +295,7 @@ TEST_F(WindowsPlatformTest, CopyKeepsContentsTimeAndAttributes) {
   test::SetAttributes(from, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
 
   const std::string to = dir_ / "to.bin";
-  ASSERT_TRUE(platform_->CopyFile(from, to));
+  ASSERT_TRUE(tree_.CopyFile(from, to));
   EXPECT_EQ(test::ReadTextFile(to), contents);
   EXPECT_EQ(test::LastWriteTicks(to), kSomeTicks + 9876543);
   EXPECT_EQ(test::AttributesOf(to) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
@@ -281,7 +308,7 @@ TEST_F(WindowsPlatformTest, CopyKeepsContentsTimeAndAttributes) {
 TEST_F(WindowsPlatformTest, CopyReplacesWhatStandsUnderTheName) {
   test::WriteTextFile(dir_ / "from.txt", "new");
   test::WriteTextFile(dir_ / "to.txt", "old contents");
-  ASSERT_TRUE(platform_->CopyFile(dir_ / "from.txt", dir_ / "to.txt"));
+  ASSERT_TRUE(tree_.CopyFile(dir_ / "from.txt", dir_ / "to.txt"));
   EXPECT_EQ(test::ReadTextFile(dir_ / "to.txt"), "new");
   EXPECT_EQ(test::ListTree(dir_.Path()), (std::vector<std::string>{"from.txt", "to.txt"}));
 }
@@ -291,15 +318,15 @@ TEST_F(WindowsPlatformTest, AFailedCopyLeavesNothingBehind) {
   test::MakeFolder(dir_ / "folder");
   test::WriteTextFile(dir_ / "folder\\inside.txt", "i");
   // A folder stands under the name: the copy cannot replace it.
-  const Status onFolder = platform_->CopyFile(dir_ / "from.txt", dir_ / "folder");
+  const Status onFolder = tree_.CopyFile(dir_ / "from.txt", dir_ / "folder");
   EXPECT_FALSE(onFolder);
   EXPECT_FALSE(onFolder.Cause().empty());
   // The source is missing.
-  EXPECT_FALSE(platform_->CopyFile(dir_ / "missing.txt", dir_ / "to.txt"));
+  EXPECT_FALSE(tree_.CopyFile(dir_ / "missing.txt", dir_ / "to.txt"));
   // The destination folder is missing.
-  EXPECT_FALSE(platform_->CopyFile(dir_ / "from.txt", dir_ / "nowhere\\to.txt"));
+  EXPECT_FALSE(tree_.CopyFile(dir_ / "from.txt", dir_ / "nowhere\\to.txt"));
   // A folder is no file to copy.
-  EXPECT_FALSE(platform_->CopyFile(dir_ / "folder", dir_ / "to.txt"));
+  EXPECT_FALSE(tree_.CopyFile(dir_ / "folder", dir_ / "to.txt"));
   EXPECT_EQ(test::ListTree(dir_.Path()),
             (std::vector<std::string>{"folder\\", "folder\\inside.txt", "from.txt"}));
 }
@@ -456,7 +483,7 @@ TEST_F(WindowsPlatformTest, ALinkToAFolderIsListedAsItselfAndRemovedAlone) {
   EXPECT_TRUE(followed.at("link").isDirectory);
   EXPECT_FALSE(followed.at("link").isSymlink);
 
-  EXPECT_TRUE(platform_->DeleteFile(dir_ / "link"));
+  EXPECT_TRUE(tree_.DeleteFile(dir_ / "link"));
   EXPECT_FALSE(test::EntryExists(dir_ / "link"));
   EXPECT_EQ(test::ReadTextFile(dir_ / "target\\kept.txt"), "k");
 }

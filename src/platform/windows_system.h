@@ -1,0 +1,70 @@
+// What the Win32 platform files share: the system's error texts, the one
+// place where their failures are made, and handles that close themselves.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/status.h"
+
+namespace fts {
+
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The system's text for an error code, on one line: "Access is denied."
+std::string ErrorText(DWORD error);
+
+// Every failure of the Win32 platform is made here, from the system's error
+// code (by default the one the failed call left; take it before anything
+// else can change it).
+inline Status SystemError(std::string_view operation, const std::string& path,
+                          DWORD error = GetLastError()) {
+  return Status::Error(operation, path, ErrorText(error));
+}
+
+// A handle that closes itself.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+  ~Handle() { Reset(); }
+  Handle(Handle&& other) noexcept : handle_(other.Release()) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE Release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+  void Reset(HANDLE handle = INVALID_HANDLE_VALUE) {
+    if (Valid()) {
+      CloseHandle(handle_);
+    }
+    handle_ = handle;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+// Opens a file or a folder (through any link) only to read its attributes.
+inline HANDLE OpenForAttributes(const std::wstring& systemPath) {
+  return CreateFileW(systemPath.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The part of a system path up to and including its last separator.
+std::wstring FolderPart(const std::wstring& systemPath);
+
+// A symbolic link, a junction or another entry that stands for a name
+// elsewhere. Some systems report such an entry without its tag (0).
+inline bool IsLinkTag(DWORD tag) {
+  return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
+}  // namespace fts

@@ -2,6 +2,7 @@
 // executable so that up to 99 runs of one executable can work side by side.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,7 @@ inline constexpr std::string_view kDestinationInventoryBase = "tmp_CopyToPath";
 struct InventoryFile {
   std::string name;  // set only once this run has created the file
   FileIdentity identity;
+  std::unique_ptr<FileHold> hold;  // until the run deletes the file
 };
 
 struct InventoryFiles {

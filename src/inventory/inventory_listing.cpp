@@ -73,7 +73,8 @@ std::optional<ClaimedInventory> InventoryListing::Claim(Side side) {
   std::optional<ClaimedInventory> claimed = ChooseInventoryName(platform_, base);
   if (claimed) {
     SetInterruptCleanupPath(SlotOf(side), claimed->fileName);
-    files_.Of(side) = InventoryFile{claimed->fileName, claimed->file->Identity()};
+    files_.Of(side) =
+        InventoryFile{claimed->fileName, claimed->file->Identity(), std::move(claimed->hold)};
   }
   return claimed;
 }

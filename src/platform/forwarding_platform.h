@@ -46,6 +46,7 @@ class ForwardingPlatform : public Platform {
   CreateResult CreateNewFile(const std::string& path) override {
     return inner_.CreateNewFile(path);
   }
+  HoldResult HoldFile(const std::string& path) override { return inner_.HoldFile(path); }
   Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) override {
     return inner_.OpenFile(path, mode);
   }

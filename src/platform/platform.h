@@ -113,17 +113,43 @@ class File {
   virtual FileIdentity Identity() const = 0;
 };
 
+// A file this run holds for as long as it exists: while the hold lasts no
+// other run can take the file, and a run that has ended holds nothing.
+class FileHold {
+ public:
+  virtual ~FileHold() = default;
+  // Up to `size` bytes from the start of the file.
+  virtual Result<std::string> ReadStart(std::size_t size) = 0;
+  // Deletes the held file (only while it still stands under its name), then
+  // lets the hold go.
+  virtual Status DeleteAndRelease() = 0;
+};
+
+enum class HoldOutcome {
+  kHeld,           // the file is held by this run now
+  kHeldElsewhere,  // another run holds it
+  kFailed,         // no file that can be held stands under the name
+};
+
+struct HoldResult {
+  HoldOutcome outcome = HoldOutcome::kFailed;
+  std::unique_ptr<FileHold> hold;  // set when kHeld
+  Status status;
+};
+
 enum class CreateOutcome {
   kCreated,      // the file is new and ours
-  kNameTaken,    // an entry of any kind already stands under the name
+  kNameTaken,    // an entry of any kind already stands under the name, or another
+                 // run took the new file for a leftover before it was held
   kNotWritable,  // the folder does not let us create files
   kFailed,       // any other failure
 };
 
 struct CreateResult {
   CreateOutcome outcome = CreateOutcome::kFailed;
-  std::unique_ptr<File> file;  // set when kCreated
-  Status status;               // the failure otherwise
+  std::unique_ptr<File> file;      // set when kCreated: for writing
+  std::unique_ptr<FileHold> hold;  // set when kCreated: lasts after the file is closed
+  Status status;                   // the failure otherwise
 };
 
 enum class OpenMode { kRead, kWriteExisting };
@@ -172,8 +198,10 @@ class Platform {
   virtual std::string ExecutableFolder() = 0;
   virtual std::string TemporaryFolder() = 0;
 
-  // Creates a file only if no entry stands under the name.
+  // Creates a file only if no entry stands under the name, and holds it.
   virtual CreateResult CreateNewFile(const std::string& path) = 0;
+  // Takes the hold of an existing file, where no other run has it.
+  virtual HoldResult HoldFile(const std::string& path) = 0;
   virtual Result<std::unique_ptr<File>> OpenFile(const std::string& path, OpenMode mode) = 0;
 
   // Deletes one of the run's own files.

@@ -1,6 +1,7 @@
 // The platform on Linux and other POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
@@ -15,6 +16,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix_destination.h"
+#include "platform/posix_fd.h"
 #include "platform/posix_platform.h"
 #include "platform/posix_system_error.h"
 
@@ -150,6 +152,37 @@ class PosixFile : public File {
   FileIdentity identity_;
 };
 
+// The hold of a file: an exclusive lock on an open descriptor of it, which
+// the system lets go when the process ends, however it ends.
+class PosixFileHold : public FileHold {
+ public:
+  PosixFileHold(Fd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+
+  Result<std::string> ReadStart(std::size_t size) override {
+    std::string bytes(size, '\0');
+    const ssize_t n = pread(fd_.Get(), bytes.data(), size, 0);
+    if (n < 0) return SystemError("read", path_);
+    bytes.resize(static_cast<std::size_t>(n));
+    return bytes;
+  }
+
+  Status DeleteAndRelease() override {
+    struct stat held;
+    struct stat named;
+    Status status = Status::Ok();
+    if (fstat(fd_.Get(), &held) == 0 && lstat(path_.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino && unlink(path_.c_str()) != 0) {
+      status = SystemError("delete", path_);
+    }
+    fd_.Reset();
+    return status;
+  }
+
+ private:
+  Fd fd_;
+  std::string path_;
+};
+
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
@@ -224,10 +257,20 @@ class PosixPlatform : public Platform {
 
   CreateResult CreateNewFile(const std::string& path) override {
     CreateResult result;
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
+      // Held at once: another run that took the new, empty file for a
+      // leftover in between has it now, and the name counts as taken.
+      Fd hold(dup(fd));
+      if (!hold.Valid() || flock(hold.Get(), LOCK_EX | LOCK_NB) != 0) {
+        result.status = SystemError("hold", path);
+        close(fd);
+        result.outcome = CreateOutcome::kNameTaken;
+        return result;
+      }
       result.outcome = CreateOutcome::kCreated;
       result.file = std::make_unique<PosixFile>(fd, path);
+      result.hold = std::make_unique<PosixFileHold>(std::move(hold), path);
       return result;
     }
     const int error = errno;
@@ -239,6 +282,28 @@ class PosixPlatform : public Platform {
     } else {
       result.outcome = CreateOutcome::kFailed;
     }
+    return result;
+  }
+
+  HoldResult HoldFile(const std::string& path) override {
+    HoldResult result;
+    Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!fd.Valid() || fstat(fd.Get(), &st) != 0) {
+      result.status = SystemError("hold", path);
+      return result;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      result.status = SystemError("hold", path, EINVAL);
+      return result;
+    }
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+      result.status = SystemError("hold", path);
+      if (errno == EWOULDBLOCK) result.outcome = HoldOutcome::kHeldElsewhere;
+      return result;
+    }
+    result.outcome = HoldOutcome::kHeld;
+    result.hold = std::make_unique<PosixFileHold>(std::move(fd), path);
     return result;
   }
 

@@ -53,7 +53,9 @@ class Result {
   const Status& status() const { return status_; }
 
   T& operator*() { return value_; }
+  const T& operator*() const { return value_; }
   T* operator->() { return &value_; }
+  const T* operator->() const { return &value_; }
   T& value() { return value_; }
 
  private:

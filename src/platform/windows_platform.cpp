@@ -298,6 +298,46 @@ class WindowsFile : public File {
   mutable bool identityKnown_ = false;
 };
 
+// The sharing of a held file: others may read and write it, but no other run
+// can open it to delete it while this run holds it.
+constexpr DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// The hold of a file: a handle that denies delete sharing, which the system
+// closes when the process ends, however it ends.
+class WindowsFileHold : public FileHold {
+ public:
+  WindowsFileHold(Handle handle, std::string path)
+      : handle_(std::move(handle)), path_(std::move(path)) {}
+
+  Result<std::string> ReadStart(std::size_t size) override {
+    std::string bytes(size, '\0');
+    OVERLAPPED start{};
+    DWORD got = 0;
+    if (!ReadFile(handle_.Get(), bytes.data(), static_cast<DWORD>(size), &got, &start) &&
+        GetLastError() != ERROR_HANDLE_EOF) {
+      return SystemError("read", path_);
+    }
+    bytes.resize(got);
+    return bytes;
+  }
+
+  // The file goes when its last handle closes, which is this one's.
+  Status DeleteAndRelease() override {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    Status status = SetFileInformationByHandle(handle_.Get(), FileDispositionInfo, &disposition,
+                                               sizeof disposition)
+                        ? Status::Ok()
+                        : SystemError("delete", path_);
+    handle_.Reset();
+    return status;
+  }
+
+ private:
+  Handle handle_;
+  std::string path_;
+};
+
 // One text of the user's regional settings; nullopt when it cannot be read.
 std::optional<std::string> LocaleText(LCTYPE type) {
   std::wstring buffer(128, L'\0');
@@ -486,12 +526,23 @@ class WindowsPlatform : public Platform {
   CreateResult CreateNewFile(const std::string& path) override {
     CreateResult result;
     const std::wstring system = SystemPath(path);
-    const HANDLE handle = CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Held from its first moment: without delete sharing, no other run can
+    // take it for a leftover. The hold is a second handle on the same open
+    // file, which keeps that sharing after the file is closed for writing.
+    const HANDLE handle =
+        CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kHoldSharing, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
+      HANDLE hold = INVALID_HANDLE_VALUE;
+      if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &hold, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
+        result.status = SystemError("hold", path);
+        CloseHandle(handle);
+        return result;
+      }
       result.outcome = CreateOutcome::kCreated;
       result.file = std::make_unique<WindowsFile>(handle, system);
+      result.hold = std::make_unique<WindowsFileHold>(Handle(hold), path);
       return result;
     }
     const DWORD error = GetLastError();
@@ -507,6 +558,23 @@ class WindowsPlatform : public Platform {
     } else {
       result.outcome = CreateOutcome::kFailed;
     }
+    return result;
+  }
+
+  HoldResult HoldFile(const std::string& path) override {
+    HoldResult result;
+    Handle handle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ | DELETE, kHoldSharing,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle.Valid()) {
+      const DWORD error = GetLastError();
+      result.status = SystemError("hold", path, error);
+      if (error == ERROR_SHARING_VIOLATION) {
+        result.outcome = HoldOutcome::kHeldElsewhere;
+      }
+      return result;
+    }
+    result.outcome = HoldOutcome::kHeld;
+    result.hold = std::make_unique<WindowsFileHold>(std::move(handle), path);
     return result;
   }
 

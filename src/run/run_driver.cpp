@@ -104,11 +104,11 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
 }
 
 // Step 14: deletes the inventory files that this run created, and only those.
-void CleanUp(Platform& platform, const InventoryFiles& inventories) {
+void CleanUp(Platform& platform, InventoryFiles& inventories) {
   for (Side side : {Side::kSource, Side::kDestination}) {
-    const InventoryFile& inventory = inventories.Of(side);
-    if (inventory.name.empty() || !platform.FileExists(inventory.name)) continue;
-    if (const Status status = platform.DeleteFile(inventory.name); !status) {
+    InventoryFile& inventory = inventories.Of(side);
+    if (inventory.name.empty() || !inventory.hold) continue;
+    if (const Status status = inventory.hold->DeleteAndRelease(); !status) {
       platform.WriteStderr("FernwickTreeSyncer: " + status.Message() +
                            std::string(kConsoleLineEnd));
     }

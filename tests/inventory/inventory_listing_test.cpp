@@ -33,7 +33,7 @@ class InventoryPlatform : public test::CapturingPlatform {
   std::string TemporaryFolder() override { return tempFolder; }
   CreateResult CreateNewFile(const std::string& path) override {
     if (!readOnly.empty() && path.starts_with(readOnly)) {
-      return {CreateOutcome::kNotWritable, nullptr,
+      return {CreateOutcome::kNotWritable, nullptr, nullptr,
               Status::Error("create", path, "Read-only file system")};
     }
     return CapturingPlatform::CreateNewFile(path);
@@ -74,10 +74,14 @@ class InventoryTest : public ::testing::Test {
     return bytes;
   }
 
-  std::string Chosen(std::string_view base) {
+  // Claims a name and holds it for the test's time, as a running run does.
+  std::string Claim(std::string_view base) {
     auto claimed = ChooseInventoryName(platform_, base);
-    return claimed ? claimed->fileName : "(none)";
+    if (!claimed) return "(none)";
+    held_.push_back(std::move(*claimed));
+    return held_.back().fileName;
   }
+  std::vector<ClaimedInventory> held_;
 
   TempDir dir_;
   std::string src_ = dir_ / "src", dst_ = dir_ / "dst", bin_ = dir_ / "bin";
@@ -182,29 +186,74 @@ TEST_F(InventoryTest, OwnInventoriesInsideEitherTreeAreNeverListed) {
 }
 
 TEST_F(InventoryTest, EachSideTakesItsFirstFreeName) {
-  EXPECT_EQ(Chosen(kSourceInventoryBase), bin_ + "/tmp_CopyFromPath.txt");
-  WriteFile(bin_ + "/tmp_CopyFromPath2.txt", "");
-  EXPECT_EQ(Chosen(kSourceInventoryBase), bin_ + "/tmp_CopyFromPath3.txt");
-  EXPECT_EQ(Chosen(kDestinationInventoryBase), bin_ + "/tmp_CopyToPath.txt");
+  EXPECT_EQ(Claim(kSourceInventoryBase), bin_ + "/tmp_CopyFromPath.txt");
+  // A name held by a live run is never taken, nor one of a file that is no
+  // inventory.
+  WriteFile(bin_ + "/tmp_CopyFromPath2.txt", "not an inventory");
+  EXPECT_EQ(Claim(kSourceInventoryBase), bin_ + "/tmp_CopyFromPath3.txt");
+  EXPECT_EQ(ReadFile(bin_ + "/tmp_CopyFromPath2.txt"), "not an inventory");
+  EXPECT_EQ(Claim(kDestinationInventoryBase), bin_ + "/tmp_CopyToPath.txt");
   // Any entry standing under a name takes it, a directory too.
   MakeDirs(bin_ + "/tmp_CopyToPath2.txt");
-  EXPECT_EQ(Chosen(kDestinationInventoryBase), bin_ + "/tmp_CopyToPath3.txt");
+  EXPECT_EQ(Claim(kDestinationInventoryBase), bin_ + "/tmp_CopyToPath3.txt");
+}
+
+// A run that was killed leaves its inventories behind: a later run deletes
+// those that no live run holds and takes their names.
+TEST_F(InventoryTest, LeftoversOfKilledRunsAreDeletedAndTheirNamesTaken) {
+  WriteFile(bin_ + "/tmp_CopyFromPath.txt", "");
+  WriteFile(bin_ + "/tmp_CopyToPath.txt", "File\",\"/x/a\",\"a\",\"0\",\"2024/05/01\",\"1\r\n");
+  WriteFile(bin_ + "/tmp_CopyToPath2.txt", "Directory\",\"/x/d\",\"d\",\"0\",\"\",\"0\r\n");
+  auto source = ChooseInventoryName(platform_, kSourceInventoryBase);
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->fileName, bin_ + "/tmp_CopyFromPath.txt");
+  auto destination = ChooseInventoryName(platform_, kDestinationInventoryBase);
+  ASSERT_TRUE(destination);
+  EXPECT_EQ(destination->fileName, bin_ + "/tmp_CopyToPath.txt");
+  EXPECT_EQ(ReadFile(bin_ + "/tmp_CopyToPath.txt"), "");  // the new, empty one
+
+  // The one that is held stays; the next leftover goes.
+  auto next = ChooseInventoryName(platform_, kDestinationInventoryBase);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->fileName, bin_ + "/tmp_CopyToPath2.txt");
+  EXPECT_EQ(ReadFile(bin_ + "/tmp_CopyToPath2.txt"), "");
+
+  // Whatever else stands under a name stays.
+  for (const char* other : {"File", "Fil", "File\"", "Directory,", "\r\n", "%%File"})
+    EXPECT_FALSE(LooksLikeInventory(other)) << other;
+  for (const char* inventory : {"", "File\",\"", "Directory\",\"/x"})
+    EXPECT_TRUE(LooksLikeInventory(inventory)) << inventory;
+}
+
+// Ninety-nine leftovers no longer stop every later run.
+TEST_F(InventoryTest, NinetyNineLeftoversDoNotStopARun) {
+  for (int n = 1; n <= 99; ++n) {
+    const std::string number = n == 1 ? "" : std::to_string(n);
+    WriteFile(bin_ + "/tmp_CopyFromPath" + number + ".txt", "File\",\"/x/a\",\"a\",\"0");
+    WriteFile(bin_ + "/tmp_CopyToPath" + number + ".txt", "");
+  }
+  const auto run = RunBinary({src_, dst_}, bin_);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  // The run deleted the leftovers under the names it took, and its own files.
+  EXPECT_FALSE(test::Exists(bin_ + "/tmp_CopyFromPath.txt"));
+  EXPECT_FALSE(test::Exists(bin_ + "/tmp_CopyToPath.txt"));
+  EXPECT_EQ(ListTree(bin_).size(), 1u + 2 * 98);
 }
 
 TEST_F(InventoryTest, UnwritableExecutableFolderFallsBackToTheTemporaryFolder) {
   MakeDirs(platform_.tempFolder);
   platform_.readOnly = bin_;
-  EXPECT_EQ(Chosen(kSourceInventoryBase), platform_.tempFolder + "tmp_CopyFromPath.txt");
-  EXPECT_EQ(Chosen(kSourceInventoryBase), platform_.tempFolder + "tmp_CopyFromPath2.txt");
+  EXPECT_EQ(Claim(kSourceInventoryBase), platform_.tempFolder + "tmp_CopyFromPath.txt");
+  EXPECT_EQ(Claim(kSourceInventoryBase), platform_.tempFolder + "tmp_CopyFromPath2.txt");
   EXPECT_EQ(ListTree(bin_), std::vector<std::string>{});
 
   // All names taken beside a writable executable is the limit, not a reason
   // to fall back.
   platform_.readOnly.clear();
-  WriteFile(bin_ + "/tmp_CopyToPath.txt", "");
+  WriteFile(bin_ + "/tmp_CopyToPath.txt", "other");
   for (int n = 2; n <= 99; ++n)
-    WriteFile(bin_ + "/tmp_CopyToPath" + std::to_string(n) + ".txt", "");
-  EXPECT_EQ(Chosen(kDestinationInventoryBase), "(none)");
+    WriteFile(bin_ + "/tmp_CopyToPath" + std::to_string(n) + ".txt", "other");
+  EXPECT_EQ(Claim(kDestinationInventoryBase), "(none)");
   EXPECT_EQ(ListTree(platform_.tempFolder).size(), 2u);
 }
 

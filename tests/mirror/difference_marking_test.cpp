@@ -69,7 +69,7 @@ class DifferenceMarkingTest : public ::testing::Test {
 
   test::TempDir dir_;
   test::CapturingPlatform platform_;
-  InventoryFiles files_{{dir_ / "tmp_CopyFromPath.txt", {}}, {dir_ / "tmp_CopyToPath.txt", {}}};
+  InventoryFiles files_{{dir_ / "tmp_CopyFromPath.txt", {}, {}}, {dir_ / "tmp_CopyToPath.txt", {}, {}}};
   std::vector<std::string> unlistedSourceFolders_;
   std::int64_t identicalPairs_ = 0;
   std::string sourceBefore_, destinationBefore_;

@@ -181,6 +181,7 @@ TEST_F(WindowsPlatformTest, NamesOutsideEveryCodePageRoundTrip) {
   ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.status.Message();
   ASSERT_TRUE(created.file->Append("x", 1));
   ASSERT_TRUE(created.file->Close());
+  created.hold.reset();  // a held file cannot be deleted
 
   EXPECT_EQ(NamesIn(ListFolder(*platform_, folder)),
             (std::vector<std::string>{".", "..", kJapanese + kEmoji + ".txt"}));
@@ -202,6 +203,7 @@ TEST_F(WindowsPlatformTest, PathsLongerThan260CharactersWork) {
   ASSERT_EQ(created.outcome, CreateOutcome::kCreated) << created.status.Message();
   ASSERT_TRUE(created.file->Append("deep", 4));
   ASSERT_TRUE(created.file->Close());
+  created.hold.reset();
 
   EXPECT_TRUE(platform_->IsDirectory(deep));
   EXPECT_TRUE(platform_->FileExists(file));
@@ -346,6 +348,28 @@ TEST_F(WindowsPlatformTest, CreateNewFileNeverTakesANameThatIsTaken) {
   EXPECT_TRUE(platform_->FileExists(name));
   EXPECT_FALSE(platform_->FileExists(dir_ / "folder.txt"));
   EXPECT_FALSE(platform_->FileExists(dir_ / "missing.txt"));
+}
+
+TEST_F(WindowsPlatformTest, ANewFileIsHeldUntilItsHoldGoes) {
+  const std::string name = dir_ / "tmp_CopyToPath.txt";
+  CreateResult created = platform_->CreateNewFile(name);
+  ASSERT_EQ(created.outcome, CreateOutcome::kCreated);
+  ASSERT_TRUE(created.file->Append("File\",\"", 7));
+  ASSERT_TRUE(created.file->Close());
+  // Closed for writing, still held: no other run can take it.
+  EXPECT_EQ(platform_->HoldFile(name).outcome, HoldOutcome::kHeldElsewhere);
+  EXPECT_FALSE(tree_.DeleteFile(name));
+  created.hold.reset();
+
+  HoldResult taken = platform_->HoldFile(name);
+  ASSERT_EQ(taken.outcome, HoldOutcome::kHeld) << taken.status.Message();
+  EXPECT_EQ(platform_->HoldFile(name).outcome, HoldOutcome::kHeldElsewhere);
+  const auto start = taken.hold->ReadStart(16);
+  ASSERT_TRUE(start);
+  EXPECT_EQ(*start, "File\",\"");
+  EXPECT_TRUE(taken.hold->DeleteAndRelease());
+  EXPECT_FALSE(test::EntryExists(name));
+  EXPECT_EQ(platform_->HoldFile(name).outcome, HoldOutcome::kFailed);
 }
 
 TEST_F(WindowsPlatformTest, FilesAppendReadAndTakeOneByteWritesInPlace) {

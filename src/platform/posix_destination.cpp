@@ -97,11 +97,10 @@ struct CopyEnd {
 // Copies the bytes of one open file into another, in the kernel when it
 // can. `size` is the length seen when the file was opened: a file that grows
 // meanwhile is copied as it was, one that shrinks as far as it goes.
-Status CopyContents(CopyEnd in, CopyEnd out, off_t size) {
+Status CopyContents(const CopyCalls& calls, CopyEnd in, CopyEnd out, off_t size) {
   off_t copied = 0;
-  while (copied < size) {
-    const ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr,
-                                      static_cast<std::size_t>(size - copied), 0);
+  while (calls.copyRange != nullptr && copied < size) {
+    const ssize_t n = calls.copyRange(in.fd, out.fd, static_cast<std::size_t>(size - copied));
     if (n > 0) {
       copied += n;
       continue;
@@ -116,14 +115,15 @@ Status CopyContents(CopyEnd in, CopyEnd out, off_t size) {
   }
   static thread_local std::vector<char> buffer(1 << 20);
   while (copied < size) {
-    const ssize_t got = read(in.fd, buffer.data(), buffer.size());
+    const ssize_t got = calls.read(in.fd, buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR) continue;
       return SystemError("read", in.path);
     }
     if (got == 0) break;
     for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
+      const ssize_t put =
+          calls.write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
       if (put < 0) {
         if (errno == EINTR) continue;
         return SystemError("write", out.path);
@@ -277,7 +277,7 @@ class PosixDestinationTree : public DestinationTree {
 
   // Contents, permission bits and times of `in` into `out`.
   Status WriteCopy(CopyEnd in, CopyEnd out, const struct stat& st, mode_t mode) {
-    Status status = CopyContents(in, out, st.st_size);
+    Status status = CopyContents(options_.calls, in, out, st.st_size);
     if (status && (mode & ~umask_) != mode && fchmod(out.fd, mode) != 0) {
       status = SystemError("set the permissions of", out.path);
     }
@@ -364,6 +364,16 @@ class PosixDestinationTree : public DestinationTree {
 };
 
 }  // namespace
+
+CopyCalls SystemCopyCalls() {
+  CopyCalls calls;
+  calls.copyRange = [](int in, int out, std::size_t size) {
+    return copy_file_range(in, nullptr, out, nullptr, size, 0);
+  };
+  calls.read = ::read;
+  calls.write = ::write;
+  return calls;
+}
 
 Result<std::unique_ptr<DestinationTree>> OpenPosixDestination(const std::string& root,
                                                               const PosixCopyOptions& options) {

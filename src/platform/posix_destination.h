@@ -1,6 +1,9 @@
 // The destination tree of the POSIX platform.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -9,10 +12,23 @@
 
 namespace fts {
 
+// The calls through which a copy moves bytes. Tests stand in failing ones,
+// for what no real folder shows on demand (a read error halfway through a
+// file, a full disk).
+struct CopyCalls {
+  ssize_t (*copyRange)(int in, int out, std::size_t size) = nullptr;  // nullptr: read and write
+  ssize_t (*read)(int fd, void* buffer, std::size_t size) = nullptr;
+  ssize_t (*write)(int fd, const void* buffer, std::size_t size) = nullptr;
+};
+
+// The system's own calls.
+CopyCalls SystemCopyCalls();
+
 struct PosixCopyOptions {
   // Copies are written as unnamed files (O_TMPFILE) and named when complete;
   // without them, under a temporary name that is renamed.
   bool unnamedFiles = true;
+  CopyCalls calls = SystemCopyCalls();
   // Told, as one line, of a temporary file that could not be deleted.
   std::function<void(const std::string& line)> reportStray;
 };

@@ -190,7 +190,7 @@ std::string FolderOf(const std::string& path) {
 
 class PosixPlatform : public Platform {
  public:
-  explicit PosixPlatform(bool unnamedFiles) : unnamedFiles_(unnamedFiles) {}
+  PosixPlatform(bool unnamedFiles, CopyCalls calls) : unnamedFiles_(unnamedFiles), calls_(calls) {}
 
   Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
                                                           DirectoryListing* parent,
@@ -321,6 +321,7 @@ class PosixPlatform : public Platform {
   Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
     PosixCopyOptions options;
     options.unnamedFiles = unnamedFiles_;
+    options.calls = calls_;
     options.reportStray = [this](const std::string& line) { WriteAll(2, line + "\n"); };
     return OpenPosixDestination(root, options);
   }
@@ -361,16 +362,17 @@ class PosixPlatform : public Platform {
   std::atomic<bool> stdoutFailed_{false};
   // Naming an unnamed file goes through /proc, which a sandbox may lack.
   const bool unnamedFiles_;
+  const CopyCalls calls_;
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> MakeSystemPlatform() {
-  return std::make_unique<PosixPlatform>(access("/proc/self/fd", X_OK) == 0);
+  return std::make_unique<PosixPlatform>(access("/proc/self/fd", X_OK) == 0, SystemCopyCalls());
 }
 
-std::unique_ptr<Platform> MakePosixPlatform(bool unnamedFiles) {
-  return std::make_unique<PosixPlatform>(unnamedFiles);
+std::unique_ptr<Platform> MakePosixPlatform(bool unnamedFiles, CopyCalls calls) {
+  return std::make_unique<PosixPlatform>(unnamedFiles, calls);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

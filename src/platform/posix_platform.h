@@ -5,11 +5,12 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "platform/posix_destination.h"
 
 namespace fts {
 
-// `unnamedFiles` false: copies never use unnamed files, as on a system that
-// lacks them.
-std::unique_ptr<Platform> MakePosixPlatform(bool unnamedFiles);
+// With `unnamedFiles` false, copies never use unnamed files, as on a system
+// that lacks them; `calls` move a copy's bytes.
+std::unique_ptr<Platform> MakePosixPlatform(bool unnamedFiles, CopyCalls calls = SystemCopyCalls());
 
 }  // namespace fts

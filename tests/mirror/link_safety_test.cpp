@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "run/run_driver.h"
-#include "support/test_support.h"
+#include "support/fault_platform.h"
 
 namespace fts {
 namespace {

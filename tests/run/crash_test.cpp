@@ -11,7 +11,7 @@
 
 #include "run/run_driver.h"
 #include "support/crash_platform.h"
-#include "support/test_support.h"
+#include "support/fault_platform.h"
 
 namespace fts {
 namespace {

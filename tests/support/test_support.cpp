@@ -210,38 +210,6 @@ std::vector<std::string> WithoutStamps(const std::string& out) {
   return lines;
 }
 
-Result<std::unique_ptr<DirectoryListing>> FaultPlatform::OpenDirectory(
-    const std::string& path, DirectoryListing* parent, std::string_view nameInParent,
-    LinkPolicy policy) {
-  std::string folder = path;
-  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (std::find(unlistable.begin(), unlistable.end(), folder) != unlistable.end()) {
-    return Status::Error("list", path, "Permission denied");
-  }
-  return CapturingPlatform::OpenDirectory(path, parent, nameInParent, policy);
-}
-
-Result<std::unique_ptr<DestinationTree>> FaultPlatform::OpenDestination(const std::string& root) {
-  struct Tree : ForwardingDestinationTree {
-    Tree(std::unique_ptr<DestinationTree> inner, std::string root, const FaultPlatform& faults)
-        : ForwardingDestinationTree(std::move(inner)), root(std::move(root)), faults(faults) {}
-    Status DeleteFile(std::string_view relPath) override {
-      const std::string path = root + std::string(relPath);
-      const auto& undeletable = faults.undeletable;
-      if (std::find(undeletable.begin(), undeletable.end(), path) != undeletable.end()) {
-        return Status::Error("delete", path, "Permission denied");
-      }
-      return ForwardingDestinationTree::DeleteFile(relPath);
-    }
-    std::string root;
-    const FaultPlatform& faults;
-  };
-  if (beforeActions) beforeActions();
-  auto tree = CapturingPlatform::OpenDestination(root);
-  if (!tree) return tree;
-  return std::unique_ptr<DestinationTree>(std::make_unique<Tree>(std::move(*tree), root, *this));
-}
-
 std::vector<std::string> InWalkOrder(const std::vector<std::string>& relPaths,
                                      std::mt19937& random) {
   std::map<std::string, std::vector<std::string>> children;  // by folder, "" for the root

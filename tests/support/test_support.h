@@ -3,7 +3,6 @@
 // records what the run printed.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -78,27 +77,6 @@ class CapturingPlatform : private SystemPlatformHolder, public ForwardingPlatfor
   void WriteStderr(std::string_view text) override { err.append(text); }
   std::string out;
   std::string err;
-};
-
-// The real platform with its output captured, the inventories in a chosen
-// folder, and chosen failures: destination files (by full path) that cannot
-// be deleted, folders that cannot be listed, and a hook that runs between
-// the listing and the first action.
-class FaultPlatform : public CapturingPlatform {
- public:
-  std::string ExecutableFolder() override {
-    return exeFolder.empty() ? CapturingPlatform::ExecutableFolder() : exeFolder;
-  }
-  Result<std::unique_ptr<DirectoryListing>> OpenDirectory(const std::string& path,
-                                                          DirectoryListing* parent,
-                                                          std::string_view nameInParent,
-                                                          LinkPolicy policy) override;
-  Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override;
-
-  std::string exeFolder;                 // ending in the separator
-  std::vector<std::string> undeletable;  // "Permission denied"
-  std::vector<std::string> unlistable;   // "Permission denied"
-  std::function<void()> beforeActions;
 };
 
 // `relPaths` in an order a walk may report them: each folder before its

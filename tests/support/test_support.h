@@ -70,8 +70,8 @@ struct StartOptions {
   std::string inFolder;
   // Standard error goes to the null device instead of a pipe.
   bool discardErrors = false;
-  // When not 0, the size of standard output's pipe (Linux): a run with a
-  // long log stalls until it is read.
+  // When not 0, the size of standard output's pipe (on Windows the size the
+  // system is asked for): a run with a long log stalls until it is read.
   int outputPipeSize = 0;
 };
 

@@ -435,7 +435,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Star
   SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle childOut;
   Handle childErr;
-  if (!CreatePipe(running_->out.Out(), childOut.Out(), &inherited, 0)) {
+  if (!CreatePipe(running_->out.Out(), childOut.Out(), &inherited,
+                  static_cast<DWORD>(std::max(options.outputPipeSize, 0)))) {
     Fail("cannot make a pipe", "");
   }
   SetHandleInformation(running_->out.Get(), HANDLE_FLAG_INHERIT, 0);

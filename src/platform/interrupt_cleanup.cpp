@@ -2,9 +2,12 @@
 
 #include <csignal>
 #include <cstring>
+#include <cwchar>
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/windows_paths.h"
 #else
 #include <unistd.h>
 #endif
@@ -13,6 +16,47 @@ namespace fts {
 namespace {
 
 constexpr int kSlotCount = static_cast<int>(CleanupSlot::kCount);
+
+#ifdef _WIN32
+// The paths in the \\?\ form, as long as the system takes them.
+constexpr std::size_t kMaxPath = 32768;
+
+// Written by the main flow and read by the control handler, each holding
+// the lock below.
+wchar_t gPaths[kSlotCount][kMaxPath];
+bool gPathSet[kSlotCount];
+
+// A hold-off takes this lock shared, the control handler takes it
+// exclusively: the handler waits until every hold-off in force has ended,
+// which it will, since nothing inside a hold-off waits for the handler.
+// While the handler waits, a hold-off about to start waits behind it. Each
+// thread counts its own hold-offs and takes the lock for the outermost one
+// only: a nested shared take behind a waiting handler would wait for ever.
+SRWLOCK gHoldOffLock = SRWLOCK_INIT;
+thread_local int tHoldOffDepth = 0;
+
+void DeleteRegisteredFiles() {
+  for (int i = 0; i < kSlotCount; ++i) {
+    if (gPathSet[i]) {
+      // A copy's temporary file may already carry the source's read-only
+      // attribute; the file is this run's own.
+      SetFileAttributesW(gPaths[i], FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(gPaths[i]);
+    }
+  }
+}
+
+// Runs on a thread of its own while the main flow goes on. It ends the
+// process at once, running none of the program's or the libraries' exit
+// code, which could wait for a lock that a stopped thread holds.
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  InterruptCleanup cleanup;
+  // Ctrl-C is signal 2, Ctrl-Break and the closing of the console are
+  // reported like SIGTERM.
+  TerminateProcess(GetCurrentProcess(), type == CTRL_C_EVENT ? 128 + 2 : 128 + 15);
+  return TRUE;
+}
+#else
 constexpr std::size_t kMaxPath = 4096;
 
 // Written by the main flow with interrupts held off, read by the handler.
@@ -21,35 +65,54 @@ volatile std::sig_atomic_t gPathSet[kSlotCount];
 
 void DeleteRegisteredFiles() {
   for (int i = 0; i < kSlotCount; ++i) {
-    if (gPathSet[i]) {
-#ifdef _WIN32
-      DeleteFileA(gPaths[i]);
-#else
-      unlink(gPaths[i]);
-#endif
-    }
+    if (gPathSet[i]) unlink(gPaths[i]);
   }
 }
 
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD type) {
-  DeleteRegisteredFiles();
-  // Ctrl-C is signal 2, Ctrl-Break is reported like SIGTERM.
-  ExitProcess(type == CTRL_C_EVENT ? 128 + 2 : 128 + 15);
-  return TRUE;
-}
-#else
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnSignal(int signalNumber) {
-  DeleteRegisteredFiles();
+  InterruptCleanup cleanup;
   _exit(128 + signalNumber);
 }
 #endif
 
 }  // namespace
 
+#ifdef _WIN32
 void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path) {
+  const int i = static_cast<int>(slot);
+  const std::wstring system = path.empty() ? std::wstring() : SystemPath(path);
+  InterruptHoldOff holdOff;
+  gPathSet[i] = false;
+  if (system.empty() || system.size() >= kMaxPath) return;
+  std::wmemcpy(gPaths[i], system.c_str(), system.size() + 1);
+  gPathSet[i] = true;
+}
+
+void InstallInterruptHandlers() {
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+InterruptHoldOff::InterruptHoldOff() {
+  if (tHoldOffDepth++ == 0) AcquireSRWLockShared(&gHoldOffLock);
+}
+
+InterruptHoldOff::~InterruptHoldOff() {
+  if (--tHoldOffDepth == 0) ReleaseSRWLockShared(&gHoldOffLock);
+}
+
+InterruptCleanup::InterruptCleanup() {
+  AcquireSRWLockExclusive(&gHoldOffLock);
+  DeleteRegisteredFiles();
+}
+
+InterruptCleanup::~InterruptCleanup() {
+  ReleaseSRWLockExclusive(&gHoldOffLock);
+}
+#else
+void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path) {
+  // The handler sees no path or a whole one.
   const int i = static_cast<int>(slot);
   gPathSet[i] = 0;
   if (path.empty() || path.size() >= kMaxPath) return;
@@ -58,9 +121,6 @@ void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path) {
 }
 
 void InstallInterruptHandlers() {
-#ifdef _WIN32
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-#else
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -70,24 +130,28 @@ void InstallInterruptHandlers() {
     sigaction(s, &action, nullptr);
   // A closed standard output must not kill the run before its clean-up.
   std::signal(SIGPIPE, SIG_IGN);
-#endif
 }
 
 InterruptHoldOff::InterruptHoldOff() {
-#ifndef _WIN32
   static_assert(sizeof(sigset_t) <= sizeof(savedMask_));
   sigset_t block;
   sigemptyset(&block);
   for (int s : kSignals)
     sigaddset(&block, s);
   sigprocmask(SIG_BLOCK, &block, reinterpret_cast<sigset_t*>(savedMask_));
-#endif
 }
 
 InterruptHoldOff::~InterruptHoldOff() {
-#ifndef _WIN32
   sigprocmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(savedMask_), nullptr);
-#endif
 }
+
+// The signal handler runs on a thread that is in no hold-off, since a
+// hold-off blocks the signals there: there is nothing to wait for.
+InterruptCleanup::InterruptCleanup() {
+  DeleteRegisteredFiles();
+}
+
+InterruptCleanup::~InterruptCleanup() = default;
+#endif
 
 }  // namespace fts

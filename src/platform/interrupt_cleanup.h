@@ -10,6 +10,7 @@ namespace fts {
 enum class CleanupSlot { kSourceInventory, kDestinationInventory, kCopyTemporary, kCount };
 
 // Registers the file that an interrupt must delete; an empty path clears it.
+// No interrupt falls into the change.
 void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path);
 
 // From here on an interrupt deletes the registered files and ends the
@@ -17,7 +18,10 @@ void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path);
 void InstallInterruptHandlers();
 
 // Holds interrupts back while a file is created and registered, so that no
-// interrupt falls between the two.
+// interrupt falls between the two. Hold-offs nest. On POSIX systems the
+// signals are blocked on the calling thread. On Windows the console control
+// handler runs on a thread of its own: it waits until every hold-off in force,
+// on any thread, has ended, and no new one starts once it waits.
 class InterruptHoldOff {
  public:
   InterruptHoldOff();
@@ -27,6 +31,18 @@ class InterruptHoldOff {
 
  private:
   alignas(16) unsigned char savedMask_[128];
+};
+
+// What an interrupt does before the process ends, in the handler and in
+// tests: on Windows it first waits until no hold-off is in force and keeps
+// new ones from starting while it lasts; then it deletes the registered
+// files. The handler ends the process inside it.
+class InterruptCleanup {
+ public:
+  InterruptCleanup();
+  ~InterruptCleanup();
+  InterruptCleanup(const InterruptCleanup&) = delete;
+  InterruptCleanup& operator=(const InterruptCleanup&) = delete;
 };
 
 }  // namespace fts

@@ -199,8 +199,10 @@ class WindowsDestinationTree : public DestinationTree {
       for (int attempt = 0; attempt < 100 && !out.Valid(); ++attempt) {
         temporary = folder + L".fts-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                     std::to_wstring(copyCounter_++) + L".tmp";
-        out.Reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Open for deleting too: an interrupt deletes the file while the
+        // copy writes it.
+        out.Reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!out.Valid()) {
           const DWORD error = GetLastError();
           if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {

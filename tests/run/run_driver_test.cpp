@@ -1,10 +1,6 @@
 #include "run/run_driver.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -15,8 +11,6 @@
 
 #include "run/console_log.h"
 #include "support/test_support.h"
-
-extern char** environ;
 
 namespace fts {
 namespace {
@@ -172,44 +166,6 @@ TEST_F(RunDriverTest, DryRunMarksEveryLineAndChangesNothing) {
   }
 }
 
-// Starts the binary from `folder` with its standard output on a pipe whose
-// reading end is returned; the pipe is kept small so that a run with a long
-// log stalls until it is read.
-pid_t StartInFolder(const Lines& arguments, const std::string& folder, int& outRead) {
-  std::string binary = folder + "/FernwickTreeSyncer";
-  if (!test::Exists(binary)) fs::copy_file(test::BinaryPath(), binary);
-  Lines args = arguments;
-  std::vector<char*> argv{binary.data()};
-  for (auto& argument : args)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-
-  int out[2];
-  if (pipe(out) != 0) return -1;
-  fcntl(out[0], F_SETPIPE_SZ, 4096);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addclose(&actions, out[0]);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  // The signals must reach the run whatever the test runner holds back.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, binary.c_str(), &actions, &attributes, argv.data(), environ) != 0) {
-    pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  close(out[1]);
-  outRead = out[0];
-  return pid;
-}
-
 TEST_F(RunDriverTest, InterruptedRunCleansUpAndEndsWith128PlusTheSignal) {
   // Far more log than a pipe holds once the comparison has begun: the run
   // cannot end before the test reads on, whenever the signal lands.
@@ -223,26 +179,21 @@ TEST_F(RunDriverTest, InterruptedRunCleansUpAndEndsWith128PlusTheSignal) {
     SCOPED_TRACE(signalNumber);
     const std::string target = dir / ("target" + std::to_string(signalNumber));
     test::MakeDirs(target);
-    int out = -1;
-    const pid_t pid = StartInFolder({many, target}, bin, out);
-    ASSERT_GT(pid, 0);
+    // Standard output on a small pipe, so that a run with a long log
+    // stalls until it is read.
+    test::StartOptions options;
+    options.inFolder = bin;
+    options.discardErrors = true;
+    options.outputPipeSize = 4096;
+    test::ChildProcess child({many, target}, options);
 
-    std::string log;
-    char buffer[1024];
-    ssize_t n = 0;
-    while (log.find("Detect The Difference") == std::string::npos &&
-           (n = read(out, buffer, sizeof buffer)) > 0) {
-      log.append(buffer, static_cast<std::size_t>(n));
-    }
-    EXPECT_NE(log.find("Detect The Difference"), std::string::npos) << log;
+    EXPECT_TRUE(child.ReadOutputUntil("Detect The Difference")) << child.Output();
     EXPECT_EQ(InventoriesIn(bin).size(), 2u);
 
-    kill(pid, signalNumber);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    close(out);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 128 + signalNumber);
+    child.Signal(signalNumber);
+    const test::ProcessResult result = child.Finish();
+    ASSERT_FALSE(result.endedBySignal);
+    EXPECT_EQ(result.exitCode, 128 + signalNumber);
     EXPECT_EQ(InventoriesIn(bin), Lines{});
     EXPECT_EQ(InventoriesIn(target, ".fts-"), Lines{});
   }

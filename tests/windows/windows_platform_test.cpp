@@ -1,10 +1,8 @@
 // The Win32 platform on real folders.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <winioctl.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,11 +12,12 @@
 #include "platform/platform.h"
 #include "platform/wide_text.h"
 #include "platform/windows_paths.h"
-#include "windows/windows_test_support.h"
+#include "support/windows_test_support.h"
 
 namespace fts {
 namespace {
 
+using test::MakeFolderLink;
 using test::WindowsTempDir;
 
 // Japanese text and an emoji: no 8-bit Western code page can hold them.
@@ -87,54 +86,6 @@ std::string MakeDeepFolder(TreeByPath& platform, const std::string& root) {
   }
   EXPECT_GT(path.size(), 300u);
   return path;
-}
-
-// Makes a link to a folder, as a symbolic link or else as a junction; false
-// where the system lets neither be made.
-bool MakeFolderLink(const std::string& link, const std::string& target) {
-  const std::wstring linkPath = SystemPath(link);
-  const std::wstring targetPath = SystemPath(target);
-  CreateSymbolicLinkW(linkPath.c_str(), targetPath.c_str(),
-                      SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
-  DWORD attributes = GetFileAttributesW(linkPath.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return true;
-  }
-  if (attributes == INVALID_FILE_ATTRIBUTES && !CreateDirectoryW(linkPath.c_str(), nullptr)) {
-    return false;
-  }
-  const HANDLE handle =
-      CreateFileW(linkPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    RemoveDirectoryW(linkPath.c_str());
-    return false;
-  }
-  // A junction: the mount point reparse data with the target in NT form.
-  std::wstring ntTarget = L"\\??\\" + WideFromUtf8(DisplayPath(targetPath));
-  const auto nameBytes = static_cast<WORD>(ntTarget.size() * sizeof(wchar_t));
-  std::vector<unsigned char> buffer(8 + 8 + nameBytes + 2 * sizeof(wchar_t));
-  auto put16 = [&](std::size_t at, WORD value) { std::memcpy(&buffer[at], &value, 2); };
-  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-  std::memcpy(&buffer[0], &tag, 4);
-  put16(4, static_cast<WORD>(buffer.size() - 8));
-  put16(8, 0);                                                // substitute name offset
-  put16(10, nameBytes);                                       // substitute name length
-  put16(12, static_cast<WORD>(nameBytes + sizeof(wchar_t)));  // print name offset
-  put16(14, 0);                                               // print name length
-  std::memcpy(&buffer[16], ntTarget.c_str(), nameBytes);
-  DWORD returned = 0;
-  const BOOL made =
-      DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                      static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr);
-  CloseHandle(handle);
-  attributes = GetFileAttributesW(linkPath.c_str());
-  if (!made || attributes == INVALID_FILE_ATTRIBUTES ||
-      !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    RemoveDirectoryW(linkPath.c_str());
-    return false;
-  }
-  return true;
 }
 
 class WindowsPlatformTest : public ::testing::Test {

@@ -11,48 +11,18 @@
 #include "platform/windows_paths.h"
 #include "run/command_line.h"
 #include "run/run_driver.h"
-#include "windows/windows_test_support.h"
+#include "support/windows_test_support.h"
 
 namespace fts {
 namespace {
 
-using test::WindowsTempDir;
-
-struct SystemPlatformHolder {
-  std::unique_ptr<Platform> system = MakeSystemPlatform();
-};
-
-// The system platform with standard output kept in memory. The holder comes
-// first so that the platform exists before it is forwarded to.
-class CapturedPlatform : private SystemPlatformHolder, public ForwardingPlatform {
- public:
-  CapturedPlatform() : ForwardingPlatform(*system) {}
-  void WriteStdout(std::string_view text) override { out.append(text); }
-  void WriteStderr(std::string_view text) override { err.append(text); }
-  std::string out;
-  std::string err;
-};
+using test::CapturingPlatform;
+using test::TempDir;
 
 // The lines of a log with their time stamps cut off; each must end in CR LF.
 std::vector<std::string> LogLines(Platform& platform, const std::string& out) {
-  const std::size_t stampLength = 17 + 2 * platform.RegionalSettings().timeSeparator.size();
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < out.size()) {
-    const std::size_t end = out.find("\r\n", start);
-    EXPECT_NE(end, std::string::npos) << "a line without CR LF";
-    if (end == std::string::npos) {
-      break;
-    }
-    std::string line = out.substr(start, end - start);
-    EXPECT_EQ(line.find('\n'), std::string::npos);
-    if (line.size() > stampLength && line[4] == '/' && line[7] == '/' && line[stampLength] == ' ') {
-      line.erase(0, stampLength + 1);
-    }
-    lines.push_back(line);
-    start = end + 2;
-  }
-  return lines;
+  EXPECT_TRUE(test::EveryLineEndsInCrLf(out)) << out;
+  return test::WithoutStamps(out, platform.RegionalSettings().timeSeparator);
 }
 
 std::vector<std::string> Banners(const std::vector<std::string>& middle) {
@@ -65,20 +35,20 @@ std::vector<std::string> Banners(const std::vector<std::string>& middle) {
 }
 
 TEST(WindowsRunTest, ATypicalRunLogsWindowsPaths) {
-  WindowsTempDir dir;
+  TempDir dir;
   const std::string src = dir / "src";
   const std::string dst = dir / "dst";
-  test::MakeFolder(src);
-  test::MakeFolder(dst);
-  test::MakeFolder(src + "\\new");
-  test::WriteTextFile(src + "\\new\\a.txt", "a");
-  test::WriteTextFile(src + "\\same.txt", "s");
-  test::WriteTextFile(dst + "\\same.txt", "s");
+  test::MakeDirs(src);
+  test::MakeDirs(dst);
+  test::MakeDirs(src + "\\new");
+  test::WriteFile(src + "\\new\\a.txt", "a");
+  test::WriteFile(src + "\\same.txt", "s");
+  test::WriteFile(dst + "\\same.txt", "s");
   test::SetLastWriteTicks(src + "\\same.txt", 133590277860000000LL);
   test::SetLastWriteTicks(dst + "\\same.txt", 133590277860000000LL);
-  test::WriteTextFile(dst + "\\old.txt", "o");
+  test::WriteFile(dst + "\\old.txt", "o");
 
-  CapturedPlatform platform;
+  CapturingPlatform platform;
   EXPECT_EQ(RunFernwickTreeSyncer({src, dst + "\\"}, platform), 0) << platform.out;
   EXPECT_EQ(LogLines(platform, platform.out),
             Banners({
@@ -97,7 +67,7 @@ TEST(WindowsRunTest, ATypicalRunLogsWindowsPaths) {
             }));
   EXPECT_EQ(test::ListTree(dst), (std::vector<std::string>{"new\\", "new\\a.txt", "same.txt"}));
 
-  CapturedPlatform again;
+  CapturingPlatform again;
   EXPECT_EQ(RunFernwickTreeSyncer({src, dst}, again), 0);
   const std::vector<std::string> lines = LogLines(again, again.out);
   ASSERT_EQ(lines.size(), 8u);
@@ -105,19 +75,19 @@ TEST(WindowsRunTest, ATypicalRunLogsWindowsPaths) {
 }
 
 TEST(WindowsRunTest, AFailedActionIsReportedWithTheSystemsText) {
-  WindowsTempDir dir;
+  TempDir dir;
   const std::string src = dir / "src";
   const std::string dst = dir / "dst";
-  test::MakeFolder(src);
-  test::MakeFolder(dst);
-  test::WriteTextFile(dst + "\\busy.txt", "b");
-  test::WriteTextFile(dst + "\\free.txt", "f");
+  test::MakeDirs(src);
+  test::MakeDirs(dst);
+  test::WriteFile(dst + "\\busy.txt", "b");
+  test::WriteFile(dst + "\\free.txt", "f");
   // Held open without sharing: nobody can delete it meanwhile.
   const HANDLE held = CreateFileW(SystemPath(dst + "\\busy.txt").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
-  CapturedPlatform platform;
+  CapturingPlatform platform;
   const int exitCode = RunFernwickTreeSyncer({src, dst}, platform);
   CloseHandle(held);
   EXPECT_EQ(exitCode, 3);
@@ -148,15 +118,15 @@ TEST(WindowsRunTest, AFailedActionIsReportedWithTheSystemsText) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(),
             "******** FernwickTreeSyncer AbNormal End ***************************************");
-  EXPECT_TRUE(test::EntryExists(dst + "\\busy.txt"));
-  EXPECT_FALSE(test::EntryExists(dst + "\\free.txt"));
+  EXPECT_TRUE(test::Exists(dst + "\\busy.txt"));
+  EXPECT_FALSE(test::Exists(dst + "\\free.txt"));
 }
 
 TEST(WindowsRunTest, FoldersNestedInOneAnotherAreRefusedWhateverTheirCase) {
-  WindowsTempDir dir;
-  test::MakeFolder(dir / "Outer");
-  test::MakeFolder(dir / "Outer\\Inner");
-  CapturedPlatform platform;
+  TempDir dir;
+  test::MakeDirs(dir / "Outer");
+  test::MakeDirs(dir / "Outer\\Inner");
+  CapturingPlatform platform;
   CommandLine parsed;
   InitOptionTable(parsed.optionTable);
   TStrManipulatorClass manipulator;
@@ -169,13 +139,13 @@ TEST(WindowsRunTest, FoldersNestedInOneAnotherAreRefusedWhateverTheirCase) {
 }
 
 TEST(WindowsRunTest, HelpAndBadArgumentsEndLinesInCrLf) {
-  CapturedPlatform help;
+  CapturingPlatform help;
   EXPECT_EQ(RunFernwickTreeSyncer({"/?"}, help), 0);
   EXPECT_EQ(help.out.substr(0, 2), "\r\n");
   EXPECT_NE(help.out.find("Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] "
                           "[mirror to path]\r\n"),
             std::string::npos);
-  CapturedPlatform bad;
+  CapturingPlatform bad;
   EXPECT_EQ(RunFernwickTreeSyncer({"-n"}, bad), 1);
   EXPECT_EQ(bad.out, "Invalid Command Line Argument.\r\n");
 }

@@ -89,10 +89,11 @@ class WindowsDestinationTree : public DestinationTree {
       return SystemError("delete", path);
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      // A link or junction to a folder goes as itself; what it leads to
-      // is never touched.
+      // A link or junction to a folder goes as itself, through a handle on
+      // the link itself: what it leads to is never touched (removing it by
+      // name removes an empty folder behind a link on some systems).
       return WithWriteAllowed("delete", path, system, attributes,
-                              [&] { return RemoveDirectoryW(system.c_str()) != 0; });
+                              [&] { return DeleteLinkItself(system); });
     }
     return WithWriteAllowed("delete", path, system, attributes,
                             [&] { return DeleteFileW(system.c_str()) != 0; });
@@ -151,6 +152,40 @@ class WindowsDestinationTree : public DestinationTree {
   }
 
  private:
+  // True when the entry under `system` is a link as its folder lists it. Some
+  // systems open what a link leads to even when asked for the link itself,
+  // so the open handle alone cannot tell.
+  static bool NamedLink(const std::wstring& system) {
+    WIN32_FIND_DATAW data;
+    const HANDLE find =
+        FindFirstFileExW(system.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+      return false;
+    }
+    FindClose(find);
+    return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(data.dwReserved0);
+  }
+
+  static bool DeleteLinkItself(const std::wstring& system) {
+    Handle link(CreateFileW(system.c_str(), DELETE | FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                            OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!link.Valid() ||
+        !GetFileInformationByHandleEx(link.Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+      return false;
+    }
+    if (!(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      // The handle reached what the link leads to, not the link.
+      SetLastError(kStoppedOnLink);
+      return false;
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(link.Get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition) != 0;
+  }
+
   std::wstring SystemOf(std::string_view relPath) const {
     return rootSystem_ + WideFromUtf8(relPath);
   }
@@ -174,7 +209,8 @@ class WindowsDestinationTree : public DestinationTree {
       if (!GetFileInformationByHandleEx(handle.Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
         return SystemError(operation, path);
       }
-      if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag)) {
+      if (((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag)) ||
+          NamedLink(folder)) {
         return SystemError(operation, path, kStoppedOnLink);
       }
       if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -298,12 +298,10 @@ class WindowsFile : public File {
   mutable bool identityKnown_ = false;
 };
 
-// The sharing of a held file: others may read and write it, but no other run
-// can open it to delete it while this run holds it.
-constexpr DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
-// The hold of a file: a handle that denies delete sharing, which the system
-// closes when the process ends, however it ends.
+// The hold of a file: an open handle, which the system closes when the
+// process ends, however it ends. Another run tells a held file by opening it
+// alone (no sharing), which fails while any handle is open. The hold itself
+// shares everything, so that an interrupt can still delete the file.
 class WindowsFileHold : public FileHold {
  public:
   WindowsFileHold(Handle handle, std::string path)
@@ -526,11 +524,10 @@ class WindowsPlatform : public Platform {
   CreateResult CreateNewFile(const std::string& path) override {
     CreateResult result;
     const std::wstring system = SystemPath(path);
-    // Held from its first moment: without delete sharing, no other run can
-    // take it for a leftover. The hold is a second handle on the same open
-    // file, which keeps that sharing after the file is closed for writing.
+    // Held from its first moment: the hold is a second handle on the same
+    // open file, which stays open after the file is closed for writing.
     const HANDLE handle =
-        CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kHoldSharing, nullptr,
+        CreateFileW(system.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr,
                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       HANDLE hold = INVALID_HANDLE_VALUE;
@@ -563,8 +560,9 @@ class WindowsPlatform : public Platform {
 
   HoldResult HoldFile(const std::string& path) override {
     HoldResult result;
-    Handle handle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ | DELETE, kHoldSharing,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // Opened alone: while another run holds the file, this fails.
+    Handle handle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ | DELETE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle.Valid()) {
       const DWORD error = GetLastError();
       result.status = SystemError("hold", path, error);

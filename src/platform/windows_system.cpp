@@ -32,7 +32,9 @@ std::string ErrorText(DWORD error) {
     text.pop_back();
   }
   if (text.empty()) {
-    text = "System error " + std::to_string(error) + ".";
+    // The system's own text, for a code that some systems have none for.
+    text = error == 681 ? "The create operation stopped after reaching a symbolic link."
+                        : "System error " + std::to_string(error) + ".";
   }
   return text;
 }

@@ -26,6 +26,8 @@ const std::string kStart =
     "******** FernwickTreeSyncer Start **********************************************";
 const std::string kNormalEnd =
     "******** FernwickTreeSyncer Normal End *****************************************";
+const std::string kAbnormalEnd =
+    "******** FernwickTreeSyncer AbNormal End ***************************************";
 const std::string kRemoveStart =
     "-------- Remove Directory And Delete File In MirrorToFolder Start --------------";
 const std::string kRemoveEnd =
@@ -44,7 +46,8 @@ const Lines kNotice = {
 
 // The log of a run from its start banner to its end banner, with the
 // lines of its actions in between.
-Lines RunLog(const std::string& from, const std::string& to, const Lines& actions) {
+Lines RunLog(const std::string& from, const std::string& to, const Lines& actions,
+             const std::string& endBanner = kNormalEnd) {
   Lines lines = {kStart,
                  "MirrorFromPath : " + from,
                  "MirrorToPath   : " + to,
@@ -52,7 +55,7 @@ Lines RunLog(const std::string& from, const std::string& to, const Lines& action
                  "Get MirrorToPath Information...",
                  "Detect The Difference In These Folders..."};
   lines.insert(lines.end(), actions.begin(), actions.end());
-  lines.push_back(kNormalEnd);
+  lines.push_back(endBanner);
   return lines;
 }
 
@@ -390,18 +393,41 @@ TEST_F(WindowsEndToEndTest, AnEmptyFolderBehindADestinationLinkStays) {
   test::MakeDirs(from);
   test::MakeDirs(to);
   test::MakeDirs(outside);
+  bool linuxLink = false;
   if (!test::MakeFolderLink(to + "\\link", outside)) {
-    // Wine removes the empty folder that a Linux link leads to, in place of
-    // the link, and reports success: no test of the program.
-    GTEST_SKIP() << "this system makes neither symbolic links nor junctions here";
+    if (!test::MakeLinuxFolderLink(to + "\\link", outside)) {
+      GTEST_SKIP() << "no link to a folder can be made here";
+    }
+    linuxLink = true;
   }
+  struct RemoveLinuxLink {
+    ~RemoveLinuxLink() {
+      if (made) test::RemoveLinuxFolderLink(link);
+    }
+    bool made;
+    std::string link;
+  } removeLinuxLink{linuxLink, to + "\\link"};
   const ProcessResult result = Run({from, to});
+  EXPECT_TRUE(test::Exists(outside));
+  if (linuxLink) {
+    // Wine opens what a Linux link leads to, never the link itself, and
+    // removing the link by name would remove the empty folder behind it: the
+    // delete is refused instead.
+    EXPECT_EQ(result.exitCode, 3) << result.out << result.err;
+    EXPECT_EQ(LinesOf(result),
+              RunLog(from, to,
+                     {kRemoveStart, "Delete File      : " + to + "\\link",
+                      "Action Failed    : The create operation stopped after reaching a symbolic "
+                      "link.",
+                      kRemoveEnd, kMakeStart, kMakeEnd},
+                     kAbnormalEnd));
+    return;
+  }
   EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
   EXPECT_EQ(LinesOf(result), RunLog(from, to,
                                     {kRemoveStart, "Delete File      : " + to + "\\link",
                                      kRemoveEnd, kMakeStart, kMakeEnd}));
   EXPECT_EQ(test::ListTree(to), Lines{});
-  EXPECT_TRUE(test::Exists(outside));
 }
 
 // A user whose regional settings join hours, minutes and seconds with

@@ -367,7 +367,29 @@ class PosixPlatform : public Platform {
 
 }  // namespace
 
+// A program started with standard input, output or error closed would hand
+// out their numbers to the next files it opens, and its log would land in
+// them: each closed one is opened on the null device first. A closed
+// standard output is told once on standard error, as a failing one is.
+void KeepStandardStreamsApart() {
+  bool outputClosed = false;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == 1) outputClosed = true;
+    const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+  if (outputClosed) {
+    const std::string line = "FernwickTreeSyncer: standard output: " + ErrorText(EBADF) + "\n";
+    (void)!write(2, line.data(), line.size());  // nowhere left to tell a failure
+  }
+}
+
 std::unique_ptr<Platform> MakeSystemPlatform() {
+  KeepStandardStreamsApart();
   return std::make_unique<PosixPlatform>(access("/proc/self/fd", X_OK) == 0, SystemCopyCalls());
 }
 

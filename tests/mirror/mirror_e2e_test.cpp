@@ -188,6 +188,28 @@ TEST_F(MirrorTest, DirectoryDifferingOnlyInLetterCaseIsMadeAgain) {
   ExpectInSync();
 }
 
+// A log that cannot be written (standard output closed, or a full disk
+// behind it) is told once on standard error, and the mirror goes on to its
+// end; a closed standard output never lets the log into the run's files.
+TEST_F(MirrorTest, AClosedOrFullStandardOutputDoesNotEndTheMirror) {
+  for (const std::string output : {"-", "/dev/full"}) {
+    std::filesystem::remove_all(dst_);
+    MakeDirs(dst_);
+    WriteFile(dst_ + "/old.txt", "old");
+    MakeDirs(src_ + "/new");
+    WriteFile(src_ + "/new/a.txt", "a");
+    test::StartOptions options;
+    options.inFolder = bin_;
+    options.outputTo = output;
+    const auto result = test::ChildProcess({src_, dst_}, options).Finish();
+    EXPECT_EQ(result.exitCode, 0) << output << result.err;
+    const std::string cause = output == "-" ? "Bad file descriptor" : "No space left on device";
+    EXPECT_EQ(result.err, "FernwickTreeSyncer: standard output: " + cause + "\n") << output;
+    EXPECT_EQ(ListTree(dst_), ListTree(src_)) << output;
+    ExpectInSync();
+  }
+}
+
 TEST_F(MirrorTest, IdenticalTreesHaveNoDifference) {
   ExpectInSync();  // two empty trees
   for (const auto& root : {src_, dst_}) {

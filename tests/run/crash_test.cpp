@@ -6,8 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <thread>
 
 #include "run/run_driver.h"
 #include "support/crash_platform.h"
@@ -116,6 +120,51 @@ TEST_F(CrashTest, ARunKilledAtAnyCallIsCompletedByTheNext) {
     EXPECT_EQ(WEXITSTATUS(status), test::CrashPlatform::kCrashed) << "call " << crashAt;
     EXPECT_EQ(Snapshot(src_), source_) << "call " << crashAt;
     ExpectNextRunCompletes("after a crash at call " + std::to_string(crashAt));
+    if (HasFailure()) break;
+  }
+}
+
+// A large run killed at random moments, again and again: each time the next
+// run completes the mirror and leaves nothing behind.
+TEST_F(CrashTest, ALargeRunKilledAtRandomMomentsIsCompletedByTheNext) {
+  std::mt19937 random(20261208);
+  for (int folder = 0; folder < 40; ++folder) {
+    const std::string path = src_ + "/many/f" + std::to_string(folder);
+    MakeDirs(path);
+    for (int file = 0; file < 50; ++file)
+      WriteFile(path + "/" + std::to_string(file) + ".txt", std::string(random() % 4096, 'x'));
+  }
+  for (int big = 0; big < 4; ++big)
+    WriteFile(src_ + "/many/big" + std::to_string(big) + ".bin", std::string(8 << 20, 'B'));
+  source_ = Snapshot(src_);
+  std::filesystem::remove_all(dst_);
+  MakeDirs(dst_);
+
+  // How long a whole first copy takes here, to kill within it.
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(test::RunBinary({src_, dst_}, bin_).exitCode, 0);
+  const auto whole = std::chrono::steady_clock::now() - started;
+  std::filesystem::remove(bin_ + "/FernwickTreeSyncer");
+
+  for (int round = 0; round < 8; ++round) {
+    // Work for the next run: a fresh destination, or changes to half of it.
+    if (round % 2 == 0) {
+      std::filesystem::remove_all(dst_);
+      MakeDirs(dst_);
+    } else {
+      for (const auto& relPath : test::ListTree(dst_ + "/many")) {
+        if (!relPath.ends_with('/') && random() % 2 == 0) SetMtime(dst_ + "/many/" + relPath, kOld);
+      }
+    }
+    test::StartOptions options;
+    options.inFolder = bin_;
+    test::ChildProcess run({src_, dst_}, options);
+    std::this_thread::sleep_for(whole * (random() % 100) / 100);
+    run.Signal(SIGKILL);
+    run.Finish();
+    EXPECT_EQ(Snapshot(src_), source_) << "round " << round;
+    std::filesystem::remove(bin_ + "/FernwickTreeSyncer");
+    ExpectNextRunCompletes("after a kill in round " + std::to_string(round));
     if (HasFailure()) break;
   }
 }

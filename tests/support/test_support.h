@@ -79,6 +79,9 @@ struct StartOptions {
   // When not 0, the size of standard output's pipe (on Windows the size the
   // system is asked for): a run with a long log stalls until it is read.
   int outputPipeSize = 0;
+  // POSIX: standard output goes to this file (for example /dev/full)
+  // instead of the pipe, or is closed when it is "-".
+  std::string outputTo;
 };
 
 // The binary run as a child process with the given arguments, its standard

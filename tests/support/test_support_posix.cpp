@@ -137,7 +137,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Star
   if (options.outputPipeSize > 0) fcntl(outPipe[0], F_SETPIPE_SZ, options.outputPipeSize);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  if (options.outputTo == "-") {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else if (!options.outputTo.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, options.outputTo.c_str(), O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+  }
   posix_spawn_file_actions_addclose(&actions, outPipe[0]);
   if (options.discardErrors) {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);

@@ -44,6 +44,15 @@ class BufferedInventoryFile {
   std::string buffer_;
 };
 
+// Adds every folder above `relPath` to `folders`.
+void KeepFoldersAbove(std::string_view relPath, std::unordered_set<std::string>& folders) {
+  for (auto end = relPath.rfind(kPathSeparator); end != std::string_view::npos;
+       end = relPath.rfind(kPathSeparator, end - 1)) {
+    // The folders above one that is kept are kept already.
+    if (!folders.emplace(relPath.substr(0, end)).second || end == 0) break;
+  }
+}
+
 CleanupSlot SlotOf(Side side) {
   return side == Side::kSource ? CleanupSlot::kSourceInventory : CleanupSlot::kDestinationInventory;
 }
@@ -56,8 +65,8 @@ std::string StripTrailingBackslash(std::string_view text) {
 }
 
 InventoryListing::InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
-                                   InventoryFiles& files)
-    : platform_(platform), log_(log), roots_(roots), files_(files) {}
+                                   const ExclusionRules& exclusions, InventoryFiles& files)
+    : platform_(platform), log_(log), roots_(roots), exclusions_(exclusions), files_(files) {}
 
 InventoryListing::~InventoryListing() {
   stop_ = true;
@@ -107,6 +116,14 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
     // directory entered, no listing ended early.
     const WalkCallback writeRecord = [&](const WalkEntry& entry, bool& descend) {
       if (stop != nullptr && stop->load(std::memory_order_relaxed)) return WalkNext::kStopWalk;
+      if (!exclusions_.Empty() &&
+          exclusions_.Excludes(entry.fullPath.substr(root.size()), !entry.isFile)) {
+        // Neither listed nor entered; the folders that hold it stay.
+        ++report.excluded;
+        KeepFoldersAbove(entry.fullPath.substr(root.size()), report.foldersHoldingExcluded);
+        descend = false;
+        return WalkNext::kContinue;
+      }
       FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root,
                             entry.isFile ? TimeStampOf(platform_, entry.info, side) : "");
       out.Buffer() += kRecordEnd;
@@ -152,13 +169,17 @@ bool InventoryListing::ListDestination() {
   return true;
 }
 
-void InventoryListing::Publish(const SideReport& report, Side side) {
+void InventoryListing::Publish(SideReport& report, Side side) {
   for (const std::string& message : report.messages)
     log_.WriteLog(message);
   if (!report.unlistedFolders.empty()) findings_.anyFolderUnlisted = true;
   if (side == Side::kSource) {
     auto& unlisted = findings_.unlistedSourceFolders;
     unlisted.insert(unlisted.end(), report.unlistedFolders.begin(), report.unlistedFolders.end());
+    findings_.sourceExcluded = report.excluded;
+  } else {
+    findings_.destinationExcluded = report.excluded;
+    findings_.destinationFoldersKept = std::move(report.foldersHoldingExcluded);
   }
 }
 

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <exception>
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
+#include "inventory/exclusion_rules.h"
 #include "inventory/inventory_files.h"
 #include "inventory/inventory_names.h"
 #include "platform/platform.h"
@@ -25,6 +28,12 @@ struct ListingFindings {
   std::vector<std::string> unlistedSourceFolders;
   // A folder of either side could not be listed (each one was logged).
   bool anyFolderUnlisted = false;
+  // Entries left out by the exclusion rules, per side.
+  std::int64_t sourceExcluded = 0;
+  std::int64_t destinationExcluded = 0;
+  // RelPaths of the destination folders that hold excluded entries, at any
+  // depth below them: they stay, whatever the source holds.
+  std::unordered_set<std::string> destinationFoldersKept;
 };
 
 // Lists the source tree and then the destination tree. The destination tree
@@ -36,7 +45,7 @@ class InventoryListing {
   // `files` receives each inventory's name the moment this run has created
   // it, so that the run's clean-up finds it whatever happens next.
   InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
-                   InventoryFiles& files);
+                   const ExclusionRules& exclusions, InventoryFiles& files);
   ~InventoryListing();
   InventoryListing(const InventoryListing&) = delete;
   InventoryListing& operator=(const InventoryListing&) = delete;
@@ -54,16 +63,19 @@ class InventoryListing {
   struct SideReport {
     std::vector<std::string> messages;
     std::vector<std::string> unlistedFolders;
+    std::int64_t excluded = 0;
+    std::unordered_set<std::string> foldersHoldingExcluded;
   };
 
   std::optional<ClaimedInventory> Claim(Side side);
   void ListSide(Side side, File& file, SideReport& report, const std::atomic<bool>* stop);
-  void Publish(const SideReport& report, Side side);
+  void Publish(SideReport& report, Side side);
   void LogLimitReached();
 
   Platform& platform_;
   ConsoleLog& log_;
   const TreeRoots& roots_;
+  const ExclusionRules& exclusions_;
   InventoryFiles& files_;
   ListingFindings findings_;
 

@@ -35,9 +35,14 @@ class FlagPatcher {
       chunkSize_ = *read;
       if (chunkSize_ == 0) Check(Status::Error("mark", fileName_, "past its end"));
     }
-    chunk_[static_cast<std::size_t>(flag - chunkStart_)] = '0';
+    char& byte = chunk_[static_cast<std::size_t>(flag - chunkStart_)];
+    if (byte == '1') ++marked_;
+    byte = '0';
     dirty_ = true;
   }
+
+  // The flags turned from "1" to "0" so far.
+  std::int64_t Marked() const { return marked_; }
 
   void Close() {
     Flush();
@@ -68,6 +73,7 @@ class FlagPatcher {
   std::int64_t chunkStart_ = 0;
   std::size_t chunkSize_ = 0;
   bool dirty_ = false;
+  std::int64_t marked_ = 0;
 };
 
 // A matched destination entry is kept in ToLineIndex as the complement of
@@ -92,9 +98,9 @@ class PairFinder {
 
   // One pass over the source inventory. Each record is looked for only
   // among the destination entries below its folder's counterpart: the
-  // entries below a folder form one run of the sorted index. Returns the
-  // number of identical pairs.
-  std::int64_t Run(FlagPatcher& sourceMarks) {
+  // entries below a folder form one run of the sorted index. Counts the
+  // identical pairs and the files that the source holds newer or older.
+  void Run(FlagPatcher& sourceMarks, MarkingResult& result) {
     struct Range {
       std::int64_t depth;
       std::int64_t lo;
@@ -103,7 +109,6 @@ class PairFinder {
     std::vector<Range> open;
     const std::int64_t last = static_cast<std::int64_t>(index_.size()) - 1;
 
-    std::int64_t pairs = 0;
     std::string_view line;
     while (source_.ReadLine(line)) {
       sourceSplitter_.Split(line);
@@ -122,7 +127,9 @@ class PairFinder {
         if (sourceSplitter_.GetItem(kTimeStampField) == sharedSplitter_.GetItem(kTimeStampField)) {
           sourceMarks.Mark(source_.Pos());
           Entry(found) = ~OffsetOf(Entry(found));
-          ++pairs;
+          ++result.identicalPairs;
+        } else if (IsFileRecord(sourceSplitter_) && IsFileRecord(sharedSplitter_)) {
+          ++result.updatedFiles;
         }
       }
       if (IsDirectoryRecord(sourceSplitter_)) {
@@ -137,7 +144,6 @@ class PairFinder {
     }
     source_.Close();
     destination_.Close();
-    return pairs;
   }
 
  private:
@@ -179,12 +185,12 @@ bool AtOrBelow(std::string_view relPath, std::string_view folder) {
          (relPath.size() == folder.size() || relPath[folder.size()] == kPathSeparator);
 }
 
-// Marks the destination records at or below a source folder that could not
-// be listed, as if they had an identical counterpart.
-void ProtectUnlistedSourceFolders(Platform& platform, const std::string& destinationInventory,
-                                  const std::vector<std::string>& folders,
-                                  FlagPatcher& destinationMarks) {
-  if (folders.empty()) return;
+// Marks the destination records that stay whatever the source holds.
+void MarkKeptEntries(Platform& platform, const std::string& destinationInventory,
+                     const KeptEntries& kept, FlagPatcher& destinationMarks) {
+  const auto& unlisted = kept.unlistedSourceFolders;
+  const auto& holding = kept.foldersHoldingExcluded;
+  if (unlisted.empty() && holding.empty()) return;
   TStrArrayClass sharedSplitter;
   SetUpRecordSplitter(sharedSplitter);
   InventoryReader destination(platform, destinationInventory);
@@ -193,10 +199,11 @@ void ProtectUnlistedSourceFolders(Platform& platform, const std::string& destina
   while (destination.ReadLine(line)) {
     sharedSplitter.Split(line);
     const std::string_view relPath = RecordPathView(sharedSplitter.GetItem(kRelPathField), scratch);
-    if (std::any_of(folders.begin(), folders.end(),
-                    [&](const std::string& folder) { return AtOrBelow(relPath, folder); })) {
-      destinationMarks.Mark(destination.Pos());
-    }
+    const bool keep =
+        std::any_of(unlisted.begin(), unlisted.end(),
+                    [&](const std::string& folder) { return AtOrBelow(relPath, folder); }) ||
+        (IsDirectoryRecord(sharedSplitter) && holding.count(std::string(relPath)) != 0);
+    if (keep) destinationMarks.Mark(destination.Pos());
   }
   destination.Close();
 }
@@ -204,11 +211,11 @@ void ProtectUnlistedSourceFolders(Platform& platform, const std::string& destina
 }  // namespace
 
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
-                                   std::vector<std::int64_t> index,
-                                   const std::vector<std::string>& unlistedSourceFolders) {
+                                   std::vector<std::int64_t> index, const KeptEntries& kept) {
   MarkingResult result;
+  result.destinationEntries = static_cast<std::int64_t>(index.size());
   FlagPatcher sourceMarks(platform, inventories.source.name);
-  result.identicalPairs = PairFinder(platform, inventories, index).Run(sourceMarks);
+  PairFinder(platform, inventories, index).Run(sourceMarks, result);
   sourceMarks.Close();
 
   // The matched destination lines, in file order, so that the marks are
@@ -226,9 +233,9 @@ MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inv
     destinationMarks.Mark(nextLine);
   }
   lines.Close();
-  ProtectUnlistedSourceFolders(platform, inventories.destination.name, unlistedSourceFolders,
-                               destinationMarks);
+  MarkKeptEntries(platform, inventories.destination.name, kept, destinationMarks);
   destinationMarks.Close();
+  result.destinationPending = result.destinationEntries - destinationMarks.Marked();
   return result;
 }
 

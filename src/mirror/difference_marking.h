@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "inventory/inventory_files.h"
@@ -14,16 +15,29 @@ namespace fts {
 
 struct MarkingResult {
   std::int64_t identicalPairs = 0;
+  std::int64_t destinationEntries = 0;
+  // Destination entries still pending: those the mirror deletes or removes.
+  std::int64_t destinationPending = 0;
+  // Files on both sides with different times: each is deleted and copied
+  // afresh, an update rather than a loss.
+  std::int64_t updatedFiles = 0;
+};
+
+// Destination entries that stay whatever the source holds.
+struct KeptEntries {
+  // RelPaths of source folders that could not be listed: everything at or
+  // below them in the destination stays, so that a read error never leads
+  // to a deletion ("" for the root).
+  const std::vector<std::string>& unlistedSourceFolders;
+  // RelPaths of destination folders that hold excluded entries.
+  const std::unordered_set<std::string>& foldersHoldingExcluded;
 };
 
 // For every source record, bisects ToLineIndex for the destination record of
-// the same RelPath and marks both records of each identical pair.
-// Destination entries at or below a source folder that could not be listed
-// are marked too, so that a read error never leads to a deletion. Takes
-// ToLineIndex over and uses it up.
+// the same RelPath and marks both records of each identical pair; the kept
+// destination entries are marked too. Takes ToLineIndex over and uses it up.
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
-                                   std::vector<std::int64_t> toLineIndex,
-                                   const std::vector<std::string>& unlistedSourceFolders);
+                                   std::vector<std::int64_t> toLineIndex, const KeptEntries& kept);
 
 // The bisection over ToLineIndex entries lo..hi: calls `relPathAt(entry)`
 // for each probe and returns the entry whose RelPath equals `relPath`, or

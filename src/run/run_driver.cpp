@@ -74,7 +74,8 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
   log.WriteLog("MirrorToPath   : " + commandLine.mirrorToPath);
 
   const TreeRoots& roots = commandLine.roots;
-  InventoryListing listing(platform, log, roots, inventories);
+  const ExclusionRules exclusions;
+  InventoryListing listing(platform, log, roots, exclusions, inventories);
   log.WriteLog("Get MirrorFromPath Information...");
   if (!listing.ListSource()) {
     log.WriteLog(kAbnormalEndBanner);
@@ -89,7 +90,8 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
 
   std::vector<std::int64_t> toLineIndex = BuildToLineIndex(platform, inventories.destination.name);
   log.WriteLog("Detect The Difference In These Folders...");
-  MarkIdenticalRecords(platform, inventories, std::move(toLineIndex), listed.unlistedSourceFolders);
+  MarkIdenticalRecords(platform, inventories, std::move(toLineIndex),
+                       {listed.unlistedSourceFolders, listed.destinationFoldersKept});
   const ActionCounts done = RunMirrorActions(platform, log, inventories, roots.toRoots, dryRun);
 
   // A folder that could not be listed or an action that failed leaves the

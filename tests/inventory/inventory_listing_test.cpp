@@ -62,7 +62,7 @@ class InventoryTest : public ::testing::Test {
     ConsoleLog log(platform_);
     const TreeRoots roots{{src_ + "/"}, {dst_ + "/"}};
     {
-      InventoryListing listing(platform_, log, roots, files);
+      InventoryListing listing(platform_, log, roots, exclusions_, files);
       EXPECT_TRUE(listing.ListSource());
       EXPECT_TRUE(listing.ListDestination());
     }
@@ -82,6 +82,7 @@ class InventoryTest : public ::testing::Test {
     return held_.back().fileName;
   }
   std::vector<ClaimedInventory> held_;
+  ExclusionRules exclusions_;
 
   TempDir dir_;
   std::string src_ = dir_ / "src", dst_ = dir_ / "dst", bin_ = dir_ / "bin";

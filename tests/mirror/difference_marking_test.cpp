@@ -40,7 +40,7 @@ class DifferenceMarkingTest : public ::testing::Test {
     destinationBefore_ = ReadFile(files_.destination.name);
     identicalPairs_ = MarkIdenticalRecords(platform_, files_,
                                            BuildToLineIndex(platform_, files_.destination.name),
-                                           unlistedSourceFolders_)
+                                           {unlistedSourceFolders_, foldersHoldingExcluded_})
                           .identicalPairs;
   }
 
@@ -71,6 +71,7 @@ class DifferenceMarkingTest : public ::testing::Test {
   test::CapturingPlatform platform_;
   InventoryFiles files_{{dir_ / "tmp_CopyFromPath.txt", {}, {}}, {dir_ / "tmp_CopyToPath.txt", {}, {}}};
   std::vector<std::string> unlistedSourceFolders_;
+  std::unordered_set<std::string> foldersHoldingExcluded_;
   std::int64_t identicalPairs_ = 0;
   std::string sourceBefore_, destinationBefore_;
 };

@@ -40,7 +40,9 @@ if ((${#targets[@]} == 0)); then
   done
 fi
 
-tools/install-deps.sh cmake ninja-build clang libclang-rt-14-dev
+# clang and libFuzzer's runtime; llvm-14 for the symbolizer that names the
+# functions in a finding's stack trace.
+tools/install-deps.sh cmake ninja-build clang libclang-rt-14-dev llvm-14
 
 out=$root/build-fuzz
 echo "== Building the fuzz targets"
@@ -49,6 +51,7 @@ CC=clang CXX=clang++ cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDeb
 cmake --build "$out" -j "$jobs" --target "${targets[@]}"
 
 export UBSAN_OPTIONS=print_stacktrace=1
+export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 
 # Runs one target; its log goes to build-fuzz/logs/<target>.log, its exit
 # code to build-fuzz/logs/<target>.status.

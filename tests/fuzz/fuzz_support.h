@@ -31,9 +31,9 @@ inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 
-// The first byte as a small number below `limit`, taken off the input; 0 for
-// an empty input. The digits '0' to '7' stand for 0 to 7 when the limit is 2,
-// 4 or 8, and '0' to '2' for 0 to 2 when it is 3.
+// The first byte modulo `limit`, taken off the input; 0 for an empty input.
+// For the limits used (2, 3, 4, 8: they divide 48, the byte of '0') a digit
+// below the limit stands for itself, so seeds can be written as text.
 inline unsigned TakeSelector(std::string_view& input, unsigned limit) {
   if (input.empty()) return 0;
   const auto value = static_cast<unsigned char>(input.front()) % limit;

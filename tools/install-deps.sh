@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing:
-# the usual ones, or those named as arguments.
+# the usual ones, or those named as arguments. tools/test-windows.sh names
+# MinGW-w64 and Wine that way, tools/fuzz.sh clang and libFuzzer's runtime
+# (clang libclang-rt-14-dev llvm-14).
 set -euo pipefail
 
 packages=("$@")

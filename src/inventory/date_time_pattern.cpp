@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 
 namespace fts {
 namespace {
@@ -17,14 +18,15 @@ void AppendNumber(std::string& out, int value, int minimumDigits) {
   out.append(digits, end);
 }
 
-// 0 for Sunday up to 6 for Saturday, in the Gregorian calendar.
+// 0 for Sunday up to 6 for Saturday, in the Gregorian calendar. Worked out
+// in 64 bits: the sum overflows an int for years and days far out of range.
 int DayOfWeek(int year, int month, int day) {
   static constexpr int kMonthOffset[] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
   if (month < 1 || month > 12) return 0;
-  if (month < 3) year -= 1;
-  const int weekday =
-      (year + year / 4 - year / 100 + year / 400 + kMonthOffset[month - 1] + day) % 7;
-  return weekday < 0 ? weekday + 7 : weekday;
+  std::int64_t y = year;
+  if (month < 3) y -= 1;
+  const std::int64_t weekday = (y + y / 4 - y / 100 + y / 400 + kMonthOffset[month - 1] + day) % 7;
+  return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
 }
 
 // The length in bytes of the first UTF-8 character of `text`.
@@ -37,10 +39,14 @@ std::size_t FirstCharacterLength(std::string_view text) {
   return length;
 }
 
+// The name of day or month `number`, counted from `first`; empty for a
+// number out of range.
 template <std::size_t N>
-const std::string& NameAt(const std::array<std::string, N>& names, int index) {
+const std::string& NameAt(const std::array<std::string, N>& names, int number, int first) {
   static const std::string kNone;
-  return index >= 0 && index < static_cast<int>(N) ? names[static_cast<std::size_t>(index)] : kNone;
+  const std::int64_t index = static_cast<std::int64_t>(number) - first;
+  return index >= 0 && index < static_cast<std::int64_t>(N) ? names[static_cast<std::size_t>(index)]
+                                                            : kNone;
 }
 
 }  // namespace
@@ -84,14 +90,14 @@ void AppendDateTimePattern(std::string& out, std::string_view pattern, const Loc
           AppendNumber(out, t.day, count);
         } else {
           const int weekday = DayOfWeek(t.year, t.month, t.day);
-          out += NameAt(count == 3 ? names.abbreviatedDayNames : names.dayNames, weekday);
+          out += NameAt(count == 3 ? names.abbreviatedDayNames : names.dayNames, weekday, 0);
         }
         break;
       case 'M':
         if (count <= 2) {
           AppendNumber(out, t.month, count);
         } else {
-          out += NameAt(count == 3 ? names.abbreviatedMonthNames : names.monthNames, t.month - 1);
+          out += NameAt(count == 3 ? names.abbreviatedMonthNames : names.monthNames, t.month, 1);
         }
         break;
       case 'y':

@@ -31,7 +31,13 @@ std::string FormatRegionalTimeStamp(const LocalDateTime& local, bool dosRange,
 std::string FormatTimeStamp(const LocalDateTime& local, bool dosRange) {
   const int second = dosRange ? local.second & ~1 : local.second;
   const bool midnight = local.hour == 0 && local.minute == 0 && second == 0;
-  if (local.year < 0 || local.year > 9999) {
+  // The digit-by-digit writer below holds four digits of the year and two
+  // of every other field. A time with a field beyond those (no system hands
+  // one out) is written with its numbers as they are, signs included, so that
+  // it never turns into other digits or into bytes that would break a record.
+  auto fits = [](int value, int highest) { return value >= 0 && value <= highest; };
+  if (!fits(local.year, 9999) || !fits(local.month, 99) || !fits(local.day, 99) ||
+      !fits(local.hour, 99) || !fits(local.minute, 99) || !fits(second, 99)) {
     char text[96];
     std::snprintf(text, sizeof text, "%04d/%02d/%02d %d:%02d:%02d", local.year, local.month,
                   local.day, local.hour, local.minute, second);

@@ -5,36 +5,36 @@ namespace fts {
 std::vector<std::string> SplitCommandLine(std::string_view line,
                                           const std::function<bool(unsigned char)>& isLeadByte) {
   std::vector<std::string> arguments;
+  // Only the end of the text ends the line: a NUL byte in it is a control
+  // character like the others.
+  const std::size_t end = line.size();
   std::size_t p = 0;
-  auto at = [&](std::size_t i) -> unsigned char {
-    return i < line.size() ? static_cast<unsigned char>(line[i]) : 0;
-  };
+  auto at = [&](std::size_t i) { return static_cast<unsigned char>(line[i]); };
+  auto isBlank = [&](std::size_t i) { return at(i) <= ' '; };
   auto copyCharacter = [&](std::string& out) {
-    if (isLeadByte(at(p)) && at(p + 1) != 0) {
-      out.push_back(static_cast<char>(at(p++)));
-    }
-    out.push_back(static_cast<char>(at(p++)));
+    if (isLeadByte(at(p)) && p + 1 < end && at(p + 1) != 0) out.push_back(line[p++]);
+    out.push_back(line[p++]);
   };
 
   for (;;) {
     for (;;) {
-      while (at(p) != 0 && at(p) <= ' ')
+      while (p < end && isBlank(p))
         ++p;
-      if (at(p) == '"' && at(p + 1) == '"') {
+      if (p + 1 < end && at(p) == '"' && at(p + 1) == '"') {
         p += 2;
       } else {
         break;
       }
     }
-    if (at(p) == 0) break;
+    if (p == end) break;
 
     std::string argument;
-    while (at(p) > ' ') {
+    while (p < end && !isBlank(p)) {
       if (at(p) == '"') {
         ++p;
-        while (at(p) != 0 && at(p) != '"')
+        while (p < end && at(p) != '"')
           copyCharacter(argument);
-        if (at(p) != 0) ++p;
+        if (p < end) ++p;
       } else {
         copyCharacter(argument);
       }

@@ -23,6 +23,18 @@ void InitOptionTable(OptionTable& table) {
 
 bool MatchSwitch(OptionTable& table, const TStrManipulatorClass& manipulator,
                  std::string_view argument) {
+  // An argument that is exactly a switch selects the first row that has it,
+  // also where a shorter switch of the table begins it.
+  for (auto& row : table) {
+    for (std::size_t i = kFirstSwitch; i < row.size() && !row[i].empty(); ++i) {
+      if (row[i] != argument) continue;
+      if (row[1] == "True") return false;
+      row[1] = "True";
+      return true;
+    }
+  }
+  // Any other argument is no switch. Text after a switch that begins it can
+  // only set further options.
   for (auto& row : table) {
     for (std::size_t i = kFirstSwitch; i < row.size(); ++i) {
       const std::string& option = row[i];
@@ -30,11 +42,7 @@ bool MatchSwitch(OptionTable& table, const TStrManipulatorClass& manipulator,
       if (!argument.starts_with(option)) continue;
       if (row[1] == "True") return false;
       row[1] = "True";
-      const std::string rest = manipulator.TextAfter(option, argument);
-      if (rest.empty()) return true;
-      // Text after a switch can only set further options; the argument
-      // as a whole is still no switch.
-      MatchSwitch(table, manipulator, rest);
+      MatchSwitch(table, manipulator, manipulator.TextAfter(option, argument));
     }
   }
   return false;

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <string>
+
 namespace fts {
 namespace {
 
@@ -38,6 +42,21 @@ TEST(DateTimePatternTest, NamesOfDaysMonthsAndTheEra) {
   EXPECT_EQ(Format("dddd", {2024, 2, 29, 0, 0, 0}), "Thursday");
   EXPECT_EQ(Format("dddd", {1980, 1, 1, 0, 0, 0}), "Tuesday");
   EXPECT_EQ(Format("dddd", {2107, 12, 31, 0, 0, 0}), "Saturday");
+}
+
+// Fields far out of range overflowed the weekday sum and the month index.
+TEST(DateTimePatternTest, FieldsFarOutOfRangeGiveNamesOrNothing) {
+  // The calendar repeats every 400 years, and the weekday every 7 days.
+  EXPECT_EQ(Format("dddd", {INT_MAX, 1, 1, 0, 0, 0}), Format("dddd", {47, 1, 1, 0, 0, 0}));
+  EXPECT_EQ(Format("ddd", {INT_MAX, 3, 1, 0, 0, 0}), Format("ddd", {47, 3, 1, 0, 0, 0}));
+  EXPECT_EQ(Format("dddd", {2024, 5, INT_MAX, 0, 0, 0}), "Wednesday");
+  const std::string weekday = Format("dddd", {INT_MIN, 2, INT_MIN, 0, 0, 0});
+  EXPECT_NE(std::find(kEnglish.dayNames.begin(), kEnglish.dayNames.end(), weekday),
+            kEnglish.dayNames.end())
+      << weekday;
+  for (int month : {INT_MIN, -1, 0, 13, INT_MAX}) {
+    EXPECT_EQ(Format("MMM|MMMM", {2024, month, 1, 0, 0, 0}), "|") << month;
+  }
 }
 
 TEST(DateTimePatternTest, TwelveAndTwentyFourHourClock) {

@@ -135,6 +135,24 @@ TEST_F(InventoryTest, TimeStampsKeepEvenSecondsInsideTheDosRangeOnly) {
   EXPECT_EQ(FormatTimeStamp({2024, 12, 31, 23, 59, 59}, true), "2024/12/31 23:59:58");
 }
 
+// Fields beyond two digits (four for the year) used to come out as other
+// digits or as any byte, a line break or a quote among them, inside the
+// record.
+TEST(FormatTimeStampTest, FieldsOutOfRangeAreWrittenAsTheyAre) {
+  EXPECT_EQ(FormatTimeStamp({2024, 5, 1, 2180, 0, 0}, true), "2024/05/01 2180:00:00");
+  EXPECT_EQ(FormatTimeStamp({2024, 5, 1, 2420, 0, 0}, true), "2024/05/01 2420:00:00");
+  EXPECT_EQ(FormatTimeStamp({2024, 123, -5, 9, 3, 7}, true), "2024/123/-5 9:03:06");
+  EXPECT_EQ(FormatTimeStamp({2024, 5, 1, 9, 100, 0}, false), "2024/05/01 9:100:00");
+  EXPECT_EQ(FormatTimeStamp({2024, 5, 1, 0, 0, -1}, true), "2024/05/01 0:00:-2");
+  EXPECT_EQ(FormatTimeStamp({10000, 1, 1, 1, 1, 1}, false), "10000/01/01 1:01:01");
+  EXPECT_EQ(FormatTimeStamp({2024, 5, 1, 99, 99, 99}, false), "2024/05/01 99:99:99");
+  for (int hour = 0; hour < 3000; ++hour) {
+    const std::string text = FormatTimeStamp({2024, 5, 1, hour, 0, 0}, true);
+    EXPECT_EQ(text.find_first_not_of("0123456789/: "), std::string::npos) << hour;
+    EXPECT_EQ(text, hour == 0 ? "2024/05/01" : "2024/05/01 " + std::to_string(hour) + ":00:00");
+  }
+}
+
 TEST_F(InventoryTest, DestinationLinksAreRecordedAsThemselves) {
   MakeDirs(dir_ / "outside");
   WriteFile(dir_ / "outside/f.txt", "");

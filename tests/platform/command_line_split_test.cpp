@@ -30,6 +30,19 @@ TEST(SplitCommandLineTest, BlanksAndControlCharactersSeparate) {
   EXPECT_EQ(SingleByte(" \t "), Args{});
 }
 
+// A NUL byte used to end the whole line, so a quoted argument holding one
+// lost its rest and every argument after it.
+TEST(SplitCommandLineTest, NulByteSeparatesLikeOtherControlCharacters) {
+  using namespace std::string_literals;
+  EXPECT_EQ(SingleByte("prog a\0b c"s), (Args{"prog", "a", "b", "c"}));
+  EXPECT_EQ(SingleByte("prog \"a\0b\" c"s), (Args{"prog", "a\0b"s, "c"}));
+  EXPECT_EQ(SingleByte("\0\0prog\0"s), Args{"prog"});
+  EXPECT_EQ(SingleByte("prog \"\"\0x"s), (Args{"prog", "x"}));
+  // A lead byte before a NUL stands alone.
+  EXPECT_EQ(DoubleByte("prog \"a\x83\0b\" c"s), (Args{"prog", "a\x83\0b"s, "c"}));
+  EXPECT_EQ(DoubleByte("prog a\x83\0b"s), (Args{"prog", "a\x83", "b"}));
+}
+
 TEST(SplitCommandLineTest, QuotedStretchKeepsBlanksAndDropsTheQuotes) {
   EXPECT_EQ(SingleByte("prog \"a b\" c\"d e\"f"), (Args{"prog", "a b", "cd ef"}));
   EXPECT_EQ(SingleByte("prog \"runs to the end"), (Args{"prog", "runs to the end"}));

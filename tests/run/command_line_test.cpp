@@ -40,6 +40,26 @@ TEST(MatchSwitchTest, SwitchesRunTogetherAreNoSwitch) {
   EXPECT_EQ(table[1][1], "True");
 }
 
+// A shorter switch that begins the argument used to mark the option first,
+// so the exact switch after it was refused as given twice.
+TEST(MatchSwitchTest, ExactSwitchWinsOverAShorterOneThatBeginsIt) {
+  const TStrManipulatorClass manipulator;
+  OptionTable table = {{"verbose", "False", "-v", "-vv", ""}};
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "-vv"));
+  EXPECT_EQ(table[0][1], "True");
+  EXPECT_FALSE(MatchSwitch(table, manipulator, "-vv"));
+  EXPECT_FALSE(MatchSwitch(table, manipulator, "-v"));
+
+  // The same across rows: the row that has the exact switch is selected,
+  // whether or not an earlier row's option was given.
+  for (const char* given : {"False", "True"}) {
+    table = {{"a", given, "-"}, {"b", "False", "-b"}};
+    EXPECT_TRUE(MatchSwitch(table, manipulator, "-b")) << given;
+    EXPECT_EQ(table[0][1], given);
+    EXPECT_EQ(table[1][1], "True");
+  }
+}
+
 TEST(RootOfTest, EndsInExactlyOneSeparator) {
   for (const char* typed : {"src", "src/", "src//", "src///"})
     EXPECT_EQ(RootOf(typed), "src/");

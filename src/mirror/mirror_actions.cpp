@@ -3,6 +3,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
@@ -24,20 +25,58 @@ void ForEachRecord(InventoryReader& file, TStrArrayClass& splitter, Records whic
   }
 }
 
+void ReadWholeInventory(Platform& platform, const std::string& fileName, Records which,
+                        const std::function<bool(const TStrArrayClass&)>& onRecord) {
+  TStrArrayClass splitter;
+  SetUpRecordSplitter(splitter);
+  InventoryReader file(platform, fileName);
+  ForEachRecord(file, splitter, which, onRecord);
+  file.Close();
+}
+
+bool HasPendingAction(Platform& platform, const std::string& inventory) {
+  bool pending = false;
+  ReadWholeInventory(platform, inventory, Records::kPending, [&](const TStrArrayClass& record) {
+    pending = IsPending(record);
+    return !pending;
+  });
+  return pending;
+}
+
+// A tree of the platform, opened for its first action; when it cannot be
+// opened, every action on it fails with that.
+class LazyTree {
+ public:
+  LazyTree(Platform& platform, std::string root) : platform_(platform), root_(std::move(root)) {}
+
+  Status Do(const std::function<Status(DestinationTree&)>& action) {
+    if (!tree_) tree_.emplace(platform_.OpenDestination(root_));
+    if (!*tree_) return tree_->status();
+    return action(*tree_->value());
+  }
+
+ private:
+  Platform& platform_;
+  std::string root_;
+  std::optional<Result<std::unique_ptr<DestinationTree>>> tree_;
+};
+
 class MirrorActions {
  public:
   MirrorActions(Platform& platform, ConsoleLog& log, const InventoryFiles& inventories,
-                const std::vector<std::string>& toRoots, bool dryRun)
+                const MirrorPlan& plan)
       : platform_(platform),
         log_(log),
         source_(inventories.source.name),
         destination_(inventories.destination.name),
-        toRoots_(toRoots),
-        dryRun_(dryRun),
-        trees_(toRoots.size()) {}
+        plan_(plan),
+        backup_(platform, plan.backupRoot) {
+    for (const std::string& root : plan.toRoots)
+      trees_.emplace_back(platform, root);
+  }
 
   ActionCounts Run() {
-    if (!HasPendingAction(source_) && !HasPendingAction(destination_)) {
+    if (!HasPendingAction(platform_, source_) && !HasPendingAction(platform_, destination_)) {
       log_.WriteLog("No Difference In These Folders!");
       return counts_;
     }
@@ -58,45 +97,44 @@ class MirrorActions {
   }
 
  private:
-  void ReadWholeInventory(const std::string& fileName, Records which,
-                          const std::function<bool(const TStrArrayClass&)>& onRecord) {
-    TStrArrayClass splitter;
-    SetUpRecordSplitter(splitter);
-    InventoryReader file(platform_, fileName);
-    ForEachRecord(file, splitter, which, onRecord);
-    file.Close();
-  }
-
-  bool HasPendingAction(const std::string& fileName) {
-    bool pending = false;
-    ReadWholeInventory(fileName, Records::kPending, [&](const TStrArrayClass& record) {
-      pending = IsPending(record);
-      return !pending;
-    });
-    return pending;
-  }
-
   std::int64_t MaxDepth(const std::string& fileName) {
     std::int64_t highest = 0;
-    ReadWholeInventory(fileName, Records::kAll, [&](const TStrArrayClass& record) {
+    ReadWholeInventory(platform_, fileName, Records::kAll, [&](const TStrArrayClass& record) {
       highest = std::max(highest, DepthOf(record));
       return true;
     });
     return highest;
   }
 
+  // Each pending destination file goes: deleted, or moved to the backup
+  // folder.
   void DeletePendingFiles() {
-    ReadWholeInventory(destination_, Records::kPending, [&](const TStrArrayClass& record) {
-      if (IsFileRecord(record) && IsPending(record)) {
-        const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-        const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-        Act("Delete File      : " + path, counts_.filesDeleted, [&] {
-          return InTree(RootOf(path, relPath),
-                        [&](DestinationTree& tree) { return tree.DeleteFile(relPath); });
+    const bool backup = !plan_.backupRoot.empty();
+    ReadWholeInventory(
+        platform_, destination_, Records::kPending, [&](const TStrArrayClass& record) {
+          if (!IsFileRecord(record) || !IsPending(record)) return true;
+          const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
+          const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+          LazyTree& tree = trees_[RootOf(path, relPath)];
+          if (!backup) {
+            Act("Delete File      : " + path, counts_.filesDeleted,
+                [&] { return tree.Do([&](DestinationTree& t) { return t.DeleteFile(relPath); }); });
+            return true;
+          }
+          const std::string backupRel = plan_.backupRun + kPathSeparator + relPath;
+          const bool moved =
+              Act("Move To Backup   : " + path + " -> " + plan_.backupRoot + backupRel,
+                  counts_.filesDeleted, [&] {
+                    return backup_.Do([&](DestinationTree& backupTree) {
+                      return tree.Do([&](DestinationTree& t) {
+                        return t.MoveFileTo(relPath, backupTree, backupRel);
+                      });
+                    });
+                  });
+          // A file whose backup failed is never overwritten.
+          if (!moved) keptForBackup_.insert(path);
+          return true;
         });
-      }
-      return true;
-    });
   }
 
   void RemovePendingDirectories(std::int64_t highestDepth) {
@@ -104,8 +142,8 @@ class MirrorActions {
       const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
       Act("Remove Directory : " + path, counts_.foldersRemoved, [&] {
-        return InTree(RootOf(path, relPath),
-                      [&](DestinationTree& tree) { return tree.RemoveDirectory(relPath); });
+        return trees_[RootOf(path, relPath)].Do(
+            [&](DestinationTree& t) { return t.RemoveDirectory(relPath); });
       });
     });
   }
@@ -113,26 +151,27 @@ class MirrorActions {
   void MakePendingDirectories(std::int64_t highestDepth) {
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-      for (std::size_t root = 0; root < toRoots_.size(); ++root) {
-        Act("Make Directory : " + toRoots_[root] + relPath, counts_.foldersMade, [&] {
-          return InTree(root, [&](DestinationTree& tree) { return tree.MakeDirectory(relPath); });
+      for (std::size_t root = 0; root < trees_.size(); ++root) {
+        Act("Make Directory : " + plan_.toRoots[root] + relPath, counts_.foldersMade, [&] {
+          return trees_[root].Do([&](DestinationTree& t) { return t.MakeDirectory(relPath); });
         });
       }
     });
   }
 
   void CopyPendingFiles() {
-    ReadWholeInventory(source_, Records::kPending, [&](const TStrArrayClass& record) {
-      if (IsFileRecord(record) && IsPending(record)) {
-        const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
-        const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-        for (std::size_t root = 0; root < toRoots_.size(); ++root) {
-          Act("Copy File      : " + from + " -> " + toRoots_[root] + relPath, counts_.filesCopied,
-              [&] {
-                return InTree(root,
-                              [&](DestinationTree& tree) { return tree.CopyFile(from, relPath); });
-              });
-        }
+    ReadWholeInventory(platform_, source_, Records::kPending, [&](const TStrArrayClass& record) {
+      if (!IsFileRecord(record) || !IsPending(record)) return true;
+      const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
+      const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+      for (std::size_t root = 0; root < trees_.size(); ++root) {
+        const std::string to = plan_.toRoots[root] + relPath;
+        const auto replace = keptForBackup_.count(to) != 0 ? DestinationTree::Replace::kNo
+                                                           : DestinationTree::Replace::kYes;
+        Act("Copy File      : " + from + " -> " + to, counts_.filesCopied, [&] {
+          return trees_[root].Do(
+              [&](DestinationTree& t) { return t.CopyFile(from, relPath, replace); });
+        });
       }
       return true;
     });
@@ -163,53 +202,45 @@ class MirrorActions {
   // The root of the destination record `fullPath`: the one it begins with,
   // followed by `relPath`.
   std::size_t RootOf(std::string_view fullPath, std::string_view relPath) const {
-    for (std::size_t root = 0; root < toRoots_.size(); ++root) {
-      if (fullPath.size() == toRoots_[root].size() + relPath.size() &&
-          fullPath.starts_with(toRoots_[root])) {
+    for (std::size_t root = 0; root < plan_.toRoots.size(); ++root) {
+      const std::string& text = plan_.toRoots[root];
+      if (fullPath.size() == text.size() + relPath.size() && fullPath.starts_with(text)) {
         return root;
       }
     }
     return 0;
   }
 
-  // Runs `action` on the tree below toRoots_[root], which is opened for its
-  // first action; when it cannot be opened, every action fails with that.
-  Status InTree(std::size_t root, const std::function<Status(DestinationTree&)>& action) {
-    auto& tree = trees_[root];
-    if (!tree) tree.emplace(platform_.OpenDestination(toRoots_[root]));
-    if (!*tree) return tree->status();
-    return action(*tree->value());
-  }
-
   // Carries out one action (not in a dry run), logs it, and logs its
-  // failure on the line after.
-  void Act(const std::string& message, std::int64_t& done, const std::function<Status()>& action) {
-    const Status status = dryRun_ ? Status::Ok() : action();
+  // failure on the line after; true when it did not fail.
+  bool Act(const std::string& message, std::int64_t& done, const std::function<Status()>& action) {
+    const Status status = plan_.dryRun ? Status::Ok() : action();
     log_.WriteLog(message);
     if (!status) {
       log_.WriteLog("Action Failed    : " + status.Cause());
       ++counts_.failed;
-    } else {
-      ++done;
+      return false;
     }
+    ++done;
+    return true;
   }
 
   Platform& platform_;
   ConsoleLog& log_;
   const std::string& source_;
   const std::string& destination_;
-  const std::vector<std::string>& toRoots_;
-  const bool dryRun_;
-  std::vector<std::optional<Result<std::unique_ptr<DestinationTree>>>> trees_;
+  const MirrorPlan& plan_;
+  std::vector<LazyTree> trees_;
+  LazyTree backup_;
+  std::unordered_set<std::string> keptForBackup_;  // destination paths
   ActionCounts counts_;
 };
 
 }  // namespace
 
 ActionCounts RunMirrorActions(Platform& platform, ConsoleLog& log,
-                              const InventoryFiles& inventories,
-                              const std::vector<std::string>& toRoots, bool dryRun) {
-  return MirrorActions(platform, log, inventories, toRoots, dryRun).Run();
+                              const InventoryFiles& inventories, const MirrorPlan& plan) {
+  return MirrorActions(platform, log, inventories, plan).Run();
 }
 
 }  // namespace fts

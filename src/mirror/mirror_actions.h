@@ -13,19 +13,28 @@
 
 namespace fts {
 
+// What the actions work on besides the inventories.
+struct MirrorPlan {
+  const std::vector<std::string>& toRoots;  // each ends in the separator
+  bool dryRun = false;
+  // Where deleted and replaced files go instead of being deleted: a folder
+  // (ending in the separator) and the run's own folder in it; empty: none.
+  std::string backupRoot;
+  std::string backupRun;
+};
+
 // What the actions did (in a dry run: would have done).
 struct ActionCounts {
-  std::int64_t filesDeleted = 0;
+  std::int64_t filesDeleted = 0;  // or moved to the backup folder
   std::int64_t foldersRemoved = 0;
   std::int64_t foldersMade = 0;
   std::int64_t filesCopied = 0;
   std::int64_t failed = 0;  // each logged with an "Action Failed    : " line
 };
 
-// Carries out (unless `dryRun`) and logs every pending action, or logs "No
+// Carries out (unless a dry run) and logs every pending action, or logs "No
 // Difference In These Folders!" when nothing is pending.
 ActionCounts RunMirrorActions(Platform& platform, ConsoleLog& log,
-                              const InventoryFiles& inventories,
-                              const std::vector<std::string>& toRoots, bool dryRun);
+                              const InventoryFiles& inventories, const MirrorPlan& plan);
 
 }  // namespace fts

@@ -16,8 +16,19 @@ class ForwardingDestinationTree : public DestinationTree {
     return inner_->RemoveDirectory(relPath);
   }
   Status MakeDirectory(std::string_view relPath) override { return inner_->MakeDirectory(relPath); }
-  Status CopyFile(const std::string& from, std::string_view relPath) override {
-    return inner_->CopyFile(from, relPath);
+  using DestinationTree::CopyFile;
+  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
+    return inner_->CopyFile(from, relPath, replace);
+  }
+  // `target` may be a forwarding tree too: the move goes between the trees
+  // they forward to.
+  Status MoveFileTo(std::string_view relPath, DestinationTree& target,
+                    std::string_view targetRelPath) override {
+    return inner_->MoveFileTo(relPath, Innermost(target), targetRelPath);
+  }
+  static DestinationTree& Innermost(DestinationTree& tree) {
+    auto* forwarding = dynamic_cast<ForwardingDestinationTree*>(&tree);
+    return forwarding == nullptr ? tree : Innermost(*forwarding->inner_);
   }
 
  protected:

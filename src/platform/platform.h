@@ -17,12 +17,15 @@
 namespace fts {
 
 // The separator of path names and the end of a console line on this system.
+// Whether the system's names ignore letter case (FoldPathCase folds them).
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
 inline constexpr std::string_view kConsoleLineEnd = "\r\n";
+inline constexpr bool kNamesIgnoreCase = true;
 #else
 inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kConsoleLineEnd = "\n";
+inline constexpr bool kNamesIgnoreCase = false;
 #endif
 
 // Last-write time in UTC.
@@ -170,9 +173,21 @@ class DestinationTree {
   // Makes a folder whose parent exists.
   virtual Status MakeDirectory(std::string_view relPath) = 0;
   // Copies the source file `from` (links followed) with its contents,
-  // permission bits and last-write time, replacing what stands under
-  // `relPath` without ever leaving a partial file under that name.
-  virtual Status CopyFile(const std::string& from, std::string_view relPath) = 0;
+  // permission bits and last-write time, without ever leaving a partial file
+  // under `relPath`. With Replace::kYes it replaces what stands there; with
+  // kNo it fails when something does.
+  enum class Replace { kYes, kNo };
+  virtual Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) = 0;
+  Status CopyFile(const std::string& from, std::string_view relPath) {
+    return CopyFile(from, relPath, Replace::kYes);
+  }
+  // Moves the file (or link) `relPath` to `targetRelPath` below the root of
+  // `target`, another tree of this platform, making the folders it needs
+  // there: a rename where both are on one file system, else a copy as
+  // CopyFile makes it and then the deletion. It never replaces what stands
+  // at the target, and on failure the file stays where it was.
+  virtual Status MoveFileTo(std::string_view relPath, DestinationTree& target,
+                            std::string_view targetRelPath) = 0;
 };
 
 class Platform {

@@ -162,7 +162,7 @@ class PosixDestinationTree : public DestinationTree {
                     [](int parent, const char* name) { return mkdirat(parent, name, 0777) == 0; });
   }
 
-  Status CopyFile(const std::string& from, std::string_view relPath) override {
+  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
     const std::string to = rootPath_ + std::string(relPath);
     struct stat st;
     auto in = OpenSourceFile(from, st);
@@ -172,18 +172,101 @@ class PosixDestinationTree : public DestinationTree {
     SplitLast(relPath, parentPath, nameView);
     auto parent = OpenFolder(parentPath, to, "copy to");
     if (!parent) return parent.status();
-    const Target target{parent->fd, std::string(nameView), to};
+    const Target target{parent->fd, std::string(nameView), to, replace};
     return CopyOpenFile({in->Get(), from}, st, target);
   }
 
+  Status MoveFileTo(std::string_view relPath, DestinationTree& other,
+                    std::string_view targetRelPath) override {
+    auto& target = dynamic_cast<PosixDestinationTree&>(other);
+    const std::string path = rootPath_ + std::string(relPath);
+    const std::string targetPath = target.rootPath_ + std::string(targetRelPath);
+    std::string_view parentPath;
+    std::string_view name;
+    SplitLast(relPath, parentPath, name);
+    auto parent = OpenFolder(parentPath, path, "move");
+    if (!parent) return parent.status();
+    std::string_view targetFolder;
+    std::string_view targetName;
+    SplitLast(targetRelPath, targetFolder, targetName);
+    auto targetParent = target.MakeFolders(targetFolder, targetPath);
+    if (!targetParent) return targetParent.status();
+
+    const std::string from(name);
+    const Target to{targetParent->fd, std::string(targetName), targetPath, Replace::kNo};
+    if (RenameNoReplace(parent->fd, from, to)) return Status::Ok();
+    if (errno != EXDEV) return SystemError("move", path);
+    // Another file system: a copy that is complete before the original goes.
+    Status copied = CopyEntry(parent->fd, from, path, to);
+    if (!copied) return copied;
+    if (unlinkat(parent->fd, from.c_str(), 0) != 0) return SystemError("delete", path);
+    return Status::Ok();
+  }
+
  private:
-  // Where a copy goes: the open parent folder, the name in it, and the
-  // path as the log shows it.
+  // Where a copy goes: the open parent folder, the name in it, the path as
+  // the log shows it, and whether it replaces what stands there.
   struct Target {
     int parent;
     std::string name;
     const std::string& path;
+    Replace replace = Replace::kYes;
   };
+
+  // Renames `from` in `parent` to the target, never over what stands there.
+  static bool RenameNoReplace(int parent, const std::string& from, const Target& to) {
+    if (renameat2(parent, from.c_str(), to.parent, to.name.c_str(), RENAME_NOREPLACE) == 0) {
+      return true;
+    }
+    if (errno != EINVAL) return false;
+    // A file system without that kind of rename: a second name, then the
+    // first one goes.
+    if (linkat(parent, from.c_str(), to.parent, to.name.c_str(), 0) != 0) return false;
+    return unlinkat(parent, from.c_str(), 0) == 0;
+  }
+
+  // Copies the file (or link) `name` in `parent` to the target.
+  Status CopyEntry(int parent, const std::string& name, const std::string& path, const Target& to) {
+    struct stat st;
+    if (fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return SystemError("move", path);
+    }
+    if (S_ISLNK(st.st_mode)) {
+      std::vector<char> text(static_cast<std::size_t>(st.st_size) + 1);
+      const ssize_t length = readlinkat(parent, name.c_str(), text.data(), text.size());
+      if (length < 0) return SystemError("move", path);
+      text[static_cast<std::size_t>(length)] = '\0';
+      if (symlinkat(text.data(), to.parent, to.name.c_str()) != 0) {
+        return SystemError("move to", to.path);
+      }
+      return Status::Ok();
+    }
+    Fd in(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!in.Valid() || fstat(in.Get(), &st) != 0) return SystemError("move", path);
+    if (!S_ISREG(st.st_mode)) return Status::Error("move", path, "Not a regular file");
+    return CopyOpenFile({in.Get(), path}, st, to);
+  }
+
+  // The folder `relFolder` below the root, made where it is missing, never
+  // through a link.
+  Result<Folder> MakeFolders(std::string_view relFolder, const std::string& errorPath) {
+    Folder folder;
+    folder.fd = root_.Get();
+    while (!relFolder.empty()) {
+      const std::size_t end = std::min(relFolder.find('/'), relFolder.size());
+      const std::string name(relFolder.substr(0, end));
+      relFolder.remove_prefix(std::min(end + 1, relFolder.size()));
+      if (name.empty()) continue;
+      if (mkdirat(folder.fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return SystemError("move to", errorPath);
+      }
+      auto next = OpenComponents(folder.fd, name, false, errorPath, "move to");
+      if (!next) return next.status();
+      folder.owned = std::move(*next);
+      folder.fd = folder.owned.Get();
+    }
+    return folder;
+  }
 
   // The folder `relFolder` below the root, never through a link.
   Result<Folder> OpenFolder(std::string_view relFolder, const std::string& errorPath,
@@ -267,8 +350,9 @@ class PosixDestinationTree : public DestinationTree {
       char self[64];
       std::snprintf(self, sizeof self, "/proc/self/fd/%d", out.Get());
       if (linkat(AT_FDCWD, self, target.parent, target.name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-        status =
-            errno == EEXIST ? LinkOverExisting(self, target) : SystemError("copy to", target.path);
+        status = errno == EEXIST && target.replace == Replace::kYes
+                     ? LinkOverExisting(self, target)
+                     : SystemError("copy to", target.path);
       }
     }
     if (!out.Close() && status) status = SystemError("copy to", target.path);
@@ -340,8 +424,12 @@ class PosixDestinationTree : public DestinationTree {
     }
     Status status = WriteCopy(in, {out.Get(), temporaryPath}, st, mode);
     if (!out.Close() && status) status = SystemError("close", temporaryPath);
-    if (status &&
-        renameat(target.parent, temporary.c_str(), target.parent, target.name.c_str()) != 0) {
+    if (status && target.replace == Replace::kNo) {
+      if (!RenameNoReplace(target.parent, temporary, target)) {
+        status = SystemError("copy to", target.path);
+      }
+    } else if (status && renameat(target.parent, temporary.c_str(), target.parent,
+                                  target.name.c_str()) != 0) {
       status = SystemError("replace", target.path);
     }
     if (!status) RemoveTemporary(target.parent, temporary, temporaryPath);

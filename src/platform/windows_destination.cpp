@@ -124,7 +124,7 @@ class WindowsDestinationTree : public DestinationTree {
                                                                 : SystemError("make", path);
   }
 
-  Status CopyFile(const std::string& from, std::string_view relPath) override {
+  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
     const std::string to = rootPath_ + std::string(relPath);
     // A file that another program holds open, even for writing, is copied
     // as it stands.
@@ -148,7 +148,39 @@ class WindowsDestinationTree : public DestinationTree {
     if (!held) {
       return held.status();
     }
-    return CopyOpenFile({in.Get(), from}, information, SystemOf(relPath), to);
+    return CopyOpenFile({in.Get(), from}, information, SystemOf(relPath), to, replace);
+  }
+
+  Status MoveFileTo(std::string_view relPath, DestinationTree& other,
+                    std::string_view targetRelPath) override {
+    auto& target = dynamic_cast<WindowsDestinationTree&>(other);
+    const std::string path = rootPath_ + std::string(relPath);
+    const std::string targetPath = target.rootPath_ + std::string(targetRelPath);
+    auto held = HoldParents(relPath, "move", path);
+    if (!held) {
+      return held.status();
+    }
+    if (Status made = target.MakeFolders(targetRelPath, targetPath); !made) {
+      return made;
+    }
+    auto targetHeld = target.HoldParents(targetRelPath, "move to", targetPath);
+    if (!targetHeld) {
+      return targetHeld.status();
+    }
+    const std::wstring system = SystemOf(relPath);
+    if (MoveFileExW(system.c_str(), target.SystemOf(targetRelPath).c_str(), 0)) {
+      return Status::Ok();
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_NOT_SAME_DEVICE) {
+      return SystemError("move", path, error);
+    }
+    // Another volume: a copy that is complete before the original goes.
+    if (Status copied = target.CopyFile(DisplayPath(system), targetRelPath, Replace::kNo);
+        !copied) {
+      return copied;
+    }
+    return DeleteFile(relPath);
   }
 
  private:
@@ -222,11 +254,25 @@ class WindowsDestinationTree : public DestinationTree {
     return held;
   }
 
+  // Makes the folders above `relPath` below the root that are missing.
+  Status MakeFolders(std::string_view relPath, const std::string& path) const {
+    std::wstring folder = rootSystem_;
+    for (std::size_t end; (end = relPath.find('\\')) != std::string_view::npos;
+         relPath.remove_prefix(end + 1)) {
+      folder += WideFromUtf8(relPath.substr(0, end));
+      if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return SystemError("move to", path);
+      }
+      folder += L'\\';
+    }
+    return Status::Ok();
+  }
+
   // Writes the copy under a temporary name in the destination folder and
   // renames it over the final name: neither a link standing there nor a
   // half-written file can result, and a failed copy leaves nothing behind.
   Status CopyOpenFile(CopyEnd in, const BY_HANDLE_FILE_INFORMATION& information,
-                      const std::wstring& target, const std::string& to) {
+                      const std::wstring& target, const std::string& to, Replace replace) {
     const std::wstring folder = FolderPart(target);
     std::wstring temporary;
     Handle out;
@@ -264,8 +310,9 @@ class WindowsDestinationTree : public DestinationTree {
                                       attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes)) {
       status = SystemError("set the attributes of", to);
     }
-    if (status && !MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      status = SystemError("replace", to);
+    if (status && !MoveFileExW(temporary.c_str(), target.c_str(),
+                               replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0)) {
+      status = SystemError(replace == Replace::kYes ? "replace" : "copy to", to);
     }
     if (!status) {
       SetFileAttributesW(temporary.c_str(), FILE_ATTRIBUTE_NORMAL);

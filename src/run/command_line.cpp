@@ -1,58 +1,225 @@
 #include "run/command_line.h"
 
+#include <charconv>
+
 namespace fts {
 namespace {
 
-constexpr std::size_t kFirstSwitch = 2;
+constexpr int kMostJobs = 256;
+
+// True when the real folder `inner` is `outer` or lies inside it.
+bool AtOrInside(const std::string& inner, const std::string& outer) {
+  if (inner.size() < outer.size() || inner.compare(0, outer.size(), outer) != 0) return false;
+  return inner.size() == outer.size() || outer.back() == kPathSeparator ||
+         inner[outer.size()] == kPathSeparator;
+}
 
 // True when one of the two real folders lies strictly inside the other.
 bool Nested(const std::string& a, const std::string& b) {
-  auto inside = [](const std::string& inner, const std::string& outer) {
-    if (inner.size() <= outer.size() || inner.compare(0, outer.size(), outer) != 0) return false;
-    return outer.back() == kPathSeparator || inner[outer.size()] == kPathSeparator;
-  };
-  return inside(a, b) || inside(b, a);
+  return a != b && (AtOrInside(a, b) || AtOrInside(b, a));
+}
+
+std::optional<std::int64_t> ParseCount(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0 ||
+      text[0] == '+' || text[0] == '-') {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The whole contents of a file; nullopt with the failure when it cannot be
+// read.
+Result<std::string> ReadWholeFile(Platform& platform, const std::string& path) {
+  auto opened = platform.OpenFile(path, OpenMode::kRead);
+  if (!opened) return opened.status();
+  std::string text;
+  char buffer[64 << 10];
+  for (;;) {
+    auto got = (*opened)->ReadAt(static_cast<std::int64_t>(text.size()), buffer, sizeof buffer);
+    if (!got) return got.status();
+    text.append(buffer, *got);
+    if (*got < sizeof buffer) break;
+  }
+  if (Status closed = (*opened)->Close(); !closed) return closed;
+  return text;
+}
+
+const std::vector<std::string>& ValuesOf(const OptionTable& table, std::string_view name) {
+  static const std::vector<std::string> kNone;
+  const Option* option = FindOption(table, name);
+  return option == nullptr ? kNone : option->values;
+}
+
+// Checks the values of the valued switches and keeps them in `parsed`.
+bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reason) {
+  const OptionTable& table = parsed.optionTable;
+  parsed.dryRun = IsDryRun(table);
+  for (const std::string& limit : ValuesOf(table, "maxdelete")) {
+    parsed.deletionLimit = ParseDeletionLimit(limit);
+    if (!parsed.deletionLimit) {
+      reason = "--max-delete takes a count or a share from 0% to 100%: " + limit;
+      return false;
+    }
+  }
+  ExclusionRules::Options ruleOptions;
+  ruleOptions.backslashSeparates = kPathSeparator == '\\';
+  if (kNamesIgnoreCase) {
+    ruleOptions.foldCase = [&platform](const std::string& text) {
+      return platform.FoldPathCase(text);
+    };
+  }
+  parsed.exclusions = ExclusionRules(ruleOptions);
+  for (const std::string& pattern : ValuesOf(table, "exclude")) {
+    if (!parsed.exclusions.Add(pattern)) {
+      reason = "--exclude takes a pattern that can match an entry: " + pattern;
+      return false;
+    }
+  }
+  for (const std::string& file : ValuesOf(table, "excludefrom")) {
+    auto text = ReadWholeFile(platform, file);
+    if (!text) {
+      reason = "--exclude-from: " + text.status().Message();
+      return false;
+    }
+    for (const std::string& pattern : PatternsOfExcludeFile(*text)) {
+      if (!parsed.exclusions.Add(pattern)) {
+        reason = "--exclude-from: " + file + " holds a pattern that can match no entry: " + pattern;
+        return false;
+      }
+    }
+  }
+  for (const std::string& jobs : ValuesOf(table, "jobs")) {
+    const auto count = ParseCount(jobs);
+    if (!count || *count < 1 || *count > kMostJobs) {
+      reason = "--jobs takes a count from 1 to " + std::to_string(kMostJobs) + ": " + jobs;
+      return false;
+    }
+    parsed.jobs = static_cast<int>(*count);
+  }
+  const Option* stats = FindOption(table, "stats");
+  parsed.stats = stats != nullptr && stats->given;
+  const Option* progress = FindOption(table, "progress");
+  parsed.progress = progress != nullptr && progress->given;
+  for (const std::string& report : ValuesOf(table, "report")) {
+    if (report.back() == kPathSeparator || platform.IsDirectory(report)) {
+      reason = "--report takes the name of a file: " + report;
+      return false;
+    }
+    parsed.reportFile = report;
+  }
+  return true;
+}
+
+// The backup folder must exist and lie outside both trees.
+bool CheckBackupDir(Platform& platform, CommandLine& parsed, const std::string& realFrom,
+                    const std::string& realTo, std::string& reason) {
+  for (const std::string& backup : ValuesOf(parsed.optionTable, "backupdir")) {
+    const std::string root = RootOf(backup);
+    const auto real = platform.IsDirectory(root) ? platform.RealPath(root) : std::nullopt;
+    if (!real) {
+      reason = "--backup-dir takes an existing folder: " + backup;
+      return false;
+    }
+    const std::string folded = platform.FoldPathCase(*real);
+    for (const std::string& tree : {realFrom, realTo}) {
+      if (AtOrInside(folded, tree) || AtOrInside(tree, folded)) {
+        reason = "--backup-dir takes a folder outside the source and the destination: " + backup;
+        return false;
+      }
+    }
+    parsed.backupDir = backup;
+  }
+  return true;
 }
 
 }  // namespace
 
 void InitOptionTable(OptionTable& table) {
-  table.clear();
-  table.push_back({"dryrun", "False", "--dry-run", "-n", ""});
+  table = {
+      {"dryrun", OptionKind::kFlag, {"--dry-run", "-n"}, false, {}},
+      {"maxdelete", OptionKind::kValue, {"--max-delete"}, false, {}},
+      {"exclude", OptionKind::kValues, {"--exclude"}, false, {}},
+      {"excludefrom", OptionKind::kValue, {"--exclude-from"}, false, {}},
+      {"backupdir", OptionKind::kValue, {"--backup-dir"}, false, {}},
+      {"jobs", OptionKind::kValue, {"--jobs"}, false, {}},
+      {"stats", OptionKind::kFlag, {"--stats"}, false, {}},
+      {"report", OptionKind::kValue, {"--report"}, false, {}},
+      {"progress", OptionKind::kFlag, {"--progress"}, false, {}},
+  };
 }
 
-bool MatchSwitch(OptionTable& table, const TStrManipulatorClass& manipulator,
-                 std::string_view argument) {
-  // An argument that is exactly a switch selects the first row that has it,
-  // also where a shorter switch of the table begins it.
-  for (auto& row : table) {
-    for (std::size_t i = kFirstSwitch; i < row.size() && !row[i].empty(); ++i) {
-      if (row[i] != argument) continue;
-      if (row[1] == "True") return false;
-      row[1] = "True";
+namespace {
+
+// The flags an argument selects: exactly one flag's switch, or a switch that
+// begins it, whose rest can only select further flags.
+bool MatchFlag(OptionTable& table, const TStrManipulatorClass& manipulator,
+               std::string_view argument) {
+  // An argument that is exactly a flag's switch selects the first row that
+  // has it, also where a shorter switch of the table begins it.
+  for (Option& option : table) {
+    if (option.kind != OptionKind::kFlag) continue;
+    for (const std::string& name : option.switches) {
+      if (name.empty() || name != argument) continue;
+      if (option.given) return false;
+      option.given = true;
       return true;
     }
   }
-  // Any other argument is no switch. Text after a switch that begins it can
-  // only set further options.
-  for (auto& row : table) {
-    for (std::size_t i = kFirstSwitch; i < row.size(); ++i) {
-      const std::string& option = row[i];
-      if (option.empty()) break;
-      if (!argument.starts_with(option)) continue;
-      if (row[1] == "True") return false;
-      row[1] = "True";
-      MatchSwitch(table, manipulator, manipulator.TextAfter(option, argument));
+  // Any other argument is no switch.
+  for (Option& option : table) {
+    if (option.kind != OptionKind::kFlag) continue;
+    for (const std::string& name : option.switches) {
+      if (name.empty()) break;
+      if (!argument.starts_with(name)) continue;
+      if (option.given) return false;
+      option.given = true;
+      MatchFlag(table, manipulator, manipulator.TextAfter(name, argument));
     }
   }
   return false;
 }
 
-bool IsDryRun(const OptionTable& table) {
-  for (const auto& row : table) {
-    if (row.size() > 1 && row[0] == "dryrun" && row[1] == "True") return true;
+}  // namespace
+
+bool MatchSwitch(OptionTable& table, const TStrManipulatorClass& manipulator,
+                 std::string_view argument) {
+  // A valued switch: the switch, "=", and the value.
+  for (Option& option : table) {
+    if (option.kind == OptionKind::kFlag) continue;
+    for (const std::string& name : option.switches) {
+      if (!argument.starts_with(name) || argument.substr(name.size(), 1) != "=") continue;
+      if (option.given && option.kind == OptionKind::kValue) return false;
+      option.given = true;
+      option.values.emplace_back(argument.substr(name.size() + 1));
+      return true;
+    }
   }
-  return false;
+  return MatchFlag(table, manipulator, argument);
+}
+
+bool IsDryRun(const OptionTable& table) {
+  const Option* dryRun = FindOption(table, "dryrun");
+  return dryRun != nullptr && dryRun->given;
+}
+
+const Option* FindOption(const OptionTable& table, std::string_view name) {
+  for (const Option& option : table) {
+    if (option.name == name) return &option;
+  }
+  return nullptr;
+}
+
+std::optional<DeletionLimit> ParseDeletionLimit(std::string_view text) {
+  DeletionLimit limit;
+  limit.typed = std::string(text);
+  limit.isShare = text.ends_with('%');
+  if (limit.isShare) text.remove_suffix(1);
+  const auto count = ParseCount(text);
+  if (!count || (limit.isShare && *count > 100)) return std::nullopt;
+  limit.count = *count;
+  return limit;
 }
 
 std::string RootOf(std::string_view typed) {
@@ -76,24 +243,21 @@ bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& pl
   parsed.roots.fromRoots.clear();
   parsed.roots.toRoots.clear();
 
-  std::size_t first = 0;
-  switch (arguments.size()) {
-    case 1:
-      for (const char* help : {"/?", "-help", "--help"}) {
-        if (arguments[0] == help) {
-          parsed.helpRequested = true;
-          return true;
-        }
+  if (arguments.size() == 1) {
+    for (const char* help : {"/?", "-help", "--help"}) {
+      if (arguments[0] == help) {
+        parsed.helpRequested = true;
+        return true;
       }
-      return false;
-    case 2:
-      break;
-    case 3:
-      if (!MatchSwitch(parsed.optionTable, manipulator, arguments[0])) return false;
-      first = 1;
-      break;
-    default:
-      return false;
+    }
+    parsed.versionRequested = arguments[0] == "--version";
+    return parsed.versionRequested;
+  }
+  if (arguments.size() < 2) return false;
+  // Every argument before the two folders is a switch of the table.
+  const std::size_t first = arguments.size() - 2;
+  for (std::size_t i = 0; i < first; ++i) {
+    if (!MatchSwitch(parsed.optionTable, manipulator, arguments[i])) return false;
   }
 
   const std::string& from = arguments[first];
@@ -115,11 +279,14 @@ bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& pl
     return false;
   }
   // Where names ignore letter case, so does the comparison.
-  if (Nested(platform.FoldPathCase(*realFrom), platform.FoldPathCase(*realTo))) {
+  const std::string foldedFrom = platform.FoldPathCase(*realFrom);
+  const std::string foldedTo = platform.FoldPathCase(*realTo);
+  if (Nested(foldedFrom, foldedTo)) {
     reason = "the source and destination folders lie inside one another";
     return false;
   }
-  return true;
+  return TakeSwitchValues(platform, parsed, reason) &&
+         CheckBackupDir(platform, parsed, foldedFrom, foldedTo, reason);
 }
 
 }  // namespace fts

@@ -1,6 +1,7 @@
 #include "run/run_driver.h"
 
 #include <array>
+#include <cstdio>
 #include <exception>
 
 #include "inventory/inventory_listing.h"
@@ -11,16 +12,28 @@
 #include "platform/status.h"
 #include "run/command_line.h"
 #include "run/console_log.h"
+#include "run/version.h"
 
 namespace fts {
 namespace {
 
-constexpr std::array<std::string_view, 5> kUsage = {
+constexpr std::array<std::string_view, 16> kUsage = {
     "",
     "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]",
     "switch:",
     "  -n        : show what would have been transferred",
     "  --dry-run : show what would have been transferred",
+    "  --max-delete=N      : change nothing when more than N destination entries would go",
+    "  --max-delete=P%     : change nothing when more than P % of them would go",
+    "  --exclude=PATTERN   : leave out the entries that PATTERN matches (may be repeated)",
+    "  --exclude-from=FILE : leave out the entries that a pattern of FILE matches",
+    "  --backup-dir=PATH   : move deleted and replaced files to PATH/<run start>/",
+    "  --jobs=N            : carry out N actions at a time",
+    "  --stats             : end the log with the run's figures",
+    "  --report=FILE       : write the run's figures and failures to FILE as JSON",
+    "  --progress          : show the run's progress on a terminal",
+    "  --version           : show the program's version (given alone)",
+    "Switches come before the folders, each once; --exclude may be repeated.",
 };
 
 constexpr std::array<std::string_view, 5> kDryRunNotice = {
@@ -43,10 +56,34 @@ void LogDryRunNotice(ConsoleLog& log) {
     log.WriteLog(line);
 }
 
+// "YYYY-MM-DD_HHMMSS": the name of a run's own folder in the backup folder.
+std::string RunFolderName(const LocalDateTime& start) {
+  char name[64];
+  std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d%02d%02d", start.year, start.month,
+                start.day, start.hour, start.minute, start.second);
+  return name;
+}
+
+// True when the run would delete more destination entries than the limit
+// allows; logs how many.
+bool OverDeletionLimit(const DeletionLimit& limit, const MarkingResult& marked, ConsoleLog& log) {
+  // An updated file is deleted and copied afresh: it is no loss.
+  const std::int64_t deletions = marked.destinationPending - marked.updatedFiles;
+  const std::int64_t total = marked.destinationEntries;
+  const bool over = limit.isShare ? deletions * 100 > limit.count * total : deletions > limit.count;
+  if (over) {
+    log.WriteLog("Deletion Limit Exceeded : " + std::to_string(deletions) + " of " +
+                 std::to_string(total) + " destination entries would be deleted, the limit is " +
+                 limit.typed);
+  }
+  return over;
+}
+
 // Steps 1 to 13 of a run; returns the exit code. `inventories` receives the
 // names of the inventory files this run creates.
 int RunSequence(const std::vector<std::string>& arguments, Platform& platform, ConsoleLog& log,
                 InventoryFiles& inventories) {
+  const LocalDateTime start = platform.Now();
   CommandLine commandLine;
   InitOptionTable(commandLine.optionTable);
   TStrManipulatorClass manipulator;
@@ -64,8 +101,12 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
     log.WritePlain("");
     return kExitNormal;
   }
+  if (commandLine.versionRequested) {
+    log.WritePlain(std::string("FernwickTreeSyncer ") + std::string(kVersion));
+    return kExitNormal;
+  }
 
-  const bool dryRun = IsDryRun(commandLine.optionTable);
+  const bool dryRun = commandLine.dryRun;
   log.SetDryRun(dryRun);
   if (dryRun) LogDryRunNotice(log);
 
@@ -74,8 +115,7 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
   log.WriteLog("MirrorToPath   : " + commandLine.mirrorToPath);
 
   const TreeRoots& roots = commandLine.roots;
-  const ExclusionRules exclusions;
-  InventoryListing listing(platform, log, roots, exclusions, inventories);
+  InventoryListing listing(platform, log, roots, commandLine.exclusions, inventories);
   log.WriteLog("Get MirrorFromPath Information...");
   if (!listing.ListSource()) {
     log.WriteLog(kAbnormalEndBanner);
@@ -90,9 +130,21 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
 
   std::vector<std::int64_t> toLineIndex = BuildToLineIndex(platform, inventories.destination.name);
   log.WriteLog("Detect The Difference In These Folders...");
-  MarkIdenticalRecords(platform, inventories, std::move(toLineIndex),
-                       {listed.unlistedSourceFolders, listed.destinationFoldersKept});
-  const ActionCounts done = RunMirrorActions(platform, log, inventories, roots.toRoots, dryRun);
+  const MarkingResult marked =
+      MarkIdenticalRecords(platform, inventories, std::move(toLineIndex),
+                           {listed.unlistedSourceFolders, listed.destinationFoldersKept});
+  // Decided before the first action: over the limit, nothing is done.
+  if (commandLine.deletionLimit && OverDeletionLimit(*commandLine.deletionLimit, marked, log)) {
+    log.WriteLog(kAbnormalEndBanner);
+    return kExitDeletionLimit;
+  }
+
+  MirrorPlan plan{roots.toRoots, dryRun, {}, {}};
+  if (!commandLine.backupDir.empty()) {
+    plan.backupRoot = RootOf(commandLine.backupDir);
+    plan.backupRun = RunFolderName(start);
+  }
+  const ActionCounts done = RunMirrorActions(platform, log, inventories, plan);
 
   // A folder that could not be listed or an action that failed leaves the
   // destination short of a mirror: the run must not end as a success.

@@ -5,7 +5,9 @@
 //   '0': arguments, one per line, given one after the other to the
 //        program's own table (and each also to a fresh one);
 //   '1': an argument on the first line, then the table's rows, one per
-//        line, with their texts separated by '|'.
+//        line: a kind ('f' a flag, 'v' one value, 'm' many values), '1'
+//        when the option was given already, then the switches, each after
+//        a '|'.
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -19,11 +21,70 @@ namespace {
 
 const fts::TStrManipulatorClass kManipulator;
 
-bool IsDryRunSwitch(std::string_view argument) {
-  return argument == "-n" || argument == "--dry-run";
+// The option an argument selects by the rules: a flag's switch exactly, or
+// a valued switch, "=" and any value; nullptr for none.
+const fts::Option* Selected(const fts::OptionTable& table, std::string_view argument) {
+  for (const fts::Option& option : table) {
+    if (option.kind == fts::OptionKind::kFlag) continue;
+    for (const std::string& name : option.switches) {
+      if (argument.starts_with(name) && argument.substr(name.size(), 1) == "=") return &option;
+    }
+  }
+  for (const fts::Option& option : table) {
+    if (option.kind != fts::OptionKind::kFlag) continue;
+    for (const std::string& name : option.switches) {
+      if (!name.empty() && name == argument) return &option;
+    }
+  }
+  return nullptr;
 }
-bool StartsWithDryRunSwitch(std::string_view argument) {
-  return argument.starts_with("-n") || argument.starts_with("--dry-run");
+
+bool MayBeGivenAgain(const fts::Option& option) {
+  return option.kind == fts::OptionKind::kValues;
+}
+
+void CheckMatch(fts::OptionTable& table, std::string_view argument) {
+  const fts::Option* selected = Selected(table, argument);
+  const std::size_t row = selected == nullptr ? 0 : static_cast<std::size_t>(selected - &table[0]);
+  const bool expected = selected != nullptr && (!selected->given || MayBeGivenAgain(*selected));
+  const fts::OptionTable before = table;
+  const bool matched = fts::MatchSwitch(table, kManipulator, argument);
+  FUZZ_CHECK(matched == expected);
+
+  // Options are only ever marked given; values come only with a match.
+  FUZZ_CHECK(table.size() == before.size());
+  for (std::size_t r = 0; r < table.size(); ++r) {
+    FUZZ_CHECK(table[r].switches == before[r].switches);
+    FUZZ_CHECK(!before[r].given || table[r].given);
+    if (!matched || r != row) FUZZ_CHECK(table[r].values == before[r].values);
+  }
+  if (matched && table[row].kind != fts::OptionKind::kFlag) {
+    FUZZ_CHECK(table[row].values.size() == before[row].values.size() + 1);
+    const std::string& value = table[row].values.back();
+    FUZZ_CHECK(argument.ends_with("=" + value));
+  }
+  if (matched) {
+    FUZZ_CHECK(table[row].given);
+    // Given once only, unless it may be given again.
+    FUZZ_CHECK(fts::MatchSwitch(table, kManipulator, argument) == MayBeGivenAgain(table[row]));
+  }
+}
+
+// --max-delete's value: digits, or digits and "%" up to 100.
+void CheckDeletionLimit(std::string_view text) {
+  const auto limit = fts::ParseDeletionLimit(text);
+  std::string_view digits = text;
+  const bool share = digits.ends_with('%');
+  if (share) digits.remove_suffix(1);
+  const bool allDigits = !digits.empty() && digits.size() <= 18 &&
+                         digits.find_first_not_of("0123456789") == std::string_view::npos;
+  if (allDigits) {
+    const long long value = std::stoll(std::string(digits));
+    FUZZ_CHECK(limit.has_value() == (!share || value <= 100));
+    if (limit) FUZZ_CHECK(limit->count == value && limit->isShare == share && limit->typed == text);
+  } else if (digits.size() <= 18) {
+    FUZZ_CHECK(!limit);
+  }
 }
 
 void CheckProgramTable(std::string_view input) {
@@ -32,24 +93,20 @@ void CheckProgramTable(std::string_view input) {
   for (std::string_view argument : fts::fuzz::SplitAt(input, '\n')) {
     fts::OptionTable fresh;
     fts::InitOptionTable(fresh);
-    FUZZ_CHECK(fts::MatchSwitch(fresh, kManipulator, argument) == IsDryRunSwitch(argument));
-    FUZZ_CHECK(fts::IsDryRun(fresh) == StartsWithDryRunSwitch(argument));
-
-    // Given before, the option is refused whatever the argument.
-    const bool before = fts::IsDryRun(table);
-    FUZZ_CHECK(fts::MatchSwitch(table, kManipulator, argument) ==
-               (!before && IsDryRunSwitch(argument)));
-    FUZZ_CHECK(fts::IsDryRun(table) == (before || StartsWithDryRunSwitch(argument)));
-    FUZZ_CHECK(table.size() == 1 && table[0].size() == 5);
+    const bool dryRunSwitch = argument == "-n" || argument == "--dry-run";
+    const bool matched = fts::MatchSwitch(fresh, kManipulator, argument);
+    FUZZ_CHECK(!dryRunSwitch || matched);
+    // Text after a flag's switch can set further flags, "-n" too.
+    if (argument.starts_with("-n") || argument.starts_with("--dry-run")) {
+      FUZZ_CHECK(fts::IsDryRun(fresh));
+    }
+    if (fts::IsDryRun(fresh)) {
+      FUZZ_CHECK(argument.find("-n") != std::string_view::npos ||
+                 argument.find("--dry-run") != std::string_view::npos);
+    }
+    CheckMatch(table, argument);
+    CheckDeletionLimit(argument);
   }
-}
-
-// The switches of a row: its texts from the third on, up to an empty one.
-std::vector<std::string> SwitchesOf(const fts::OptionRow& row) {
-  std::vector<std::string> switches;
-  for (std::size_t i = 2; i < row.size() && !row[i].empty(); ++i)
-    switches.push_back(row[i]);
-  return switches;
 }
 
 std::string TextAfterByHand(std::string_view pattern, std::string_view text) {
@@ -64,61 +121,24 @@ std::string TextAfterByHand(std::string_view pattern, std::string_view text) {
 void CheckAnyTable(std::string_view input) {
   const std::string_view argument = fts::fuzz::TakeUntil(input, '\n');
   fts::OptionTable table;
-  if (!input.empty()) {
-    for (std::string_view line : fts::fuzz::SplitAt(input, '\n')) {
-      fts::OptionRow row;
-      for (std::string_view text : fts::fuzz::SplitAt(line, '|'))
-        row.emplace_back(text);
-      // A line of one text stands for a row of none, so that short rows
-      // come up too.
-      if (row.size() == 1 && row[0].empty()) row.clear();
-      table.push_back(row);
+  for (std::string_view line : fts::fuzz::SplitAt(input, '\n')) {
+    fts::Option option;
+    option.name = "o" + std::to_string(table.size());
+    const std::string_view kind = fts::fuzz::TakeBytes(line, 1);
+    option.kind = kind == "v"   ? fts::OptionKind::kValue
+                  : kind == "m" ? fts::OptionKind::kValues
+                                : fts::OptionKind::kFlag;
+    option.given = fts::fuzz::TakeBytes(line, 1) == "1";
+    if (!line.empty()) {
+      line.remove_prefix(line.front() == '|' ? 1 : 0);
+      for (std::string_view name : fts::fuzz::SplitAt(line, '|'))
+        option.switches.emplace_back(name);
     }
+    table.push_back(std::move(option));
+    for (const std::string& name : table.back().switches)
+      FUZZ_CHECK(kManipulator.TextAfter(name, argument) == TextAfterByHand(name, argument));
   }
-  for (const fts::OptionRow& row : table) {
-    for (const std::string& text : row)
-      FUZZ_CHECK(kManipulator.TextAfter(text, argument) == TextAfterByHand(text, argument));
-  }
-
-  // What the table promises: an argument that is exactly a switch selects
-  // the first row that has it, unless that row's option was given already;
-  // any other argument is no switch.
-  const fts::OptionRow* exact = nullptr;
-  bool anyPrefix = false;
-  for (const fts::OptionRow& row : table) {
-    for (const std::string& option : SwitchesOf(row)) {
-      if (option == argument && exact == nullptr) exact = &row;
-      if (argument.starts_with(option)) anyPrefix = true;
-    }
-  }
-  const bool expected = exact != nullptr && (*exact)[1] != "True";
-  const std::size_t exactRow = exact == nullptr ? 0 : static_cast<std::size_t>(exact - &table[0]);
-
-  const fts::OptionTable before = table;
-  const bool matched = fts::MatchSwitch(table, kManipulator, argument);
-  FUZZ_CHECK(matched == expected);
-
-  // Only the options' values change, and only to "True"; nothing changes
-  // when no switch begins the argument.
-  FUZZ_CHECK(table.size() == before.size());
-  for (std::size_t r = 0; r < table.size(); ++r) {
-    FUZZ_CHECK(table[r].size() == before[r].size());
-    for (std::size_t i = 0; i < table[r].size(); ++i) {
-      if (i != 1 || !anyPrefix) FUZZ_CHECK(table[r][i] == before[r][i]);
-      if (table[r][i] != before[r][i]) FUZZ_CHECK(table[r][i] == "True");
-    }
-  }
-  const bool dryRun = fts::IsDryRun(table);
-  bool dryRunByHand = false;
-  for (const fts::OptionRow& row : table)
-    dryRunByHand = dryRunByHand || (row.size() > 1 && row[0] == "dryrun" && row[1] == "True");
-  FUZZ_CHECK(dryRun == dryRunByHand);
-
-  if (matched) {
-    // The option is given once only.
-    FUZZ_CHECK(table[exactRow][1] == "True");
-    FUZZ_CHECK(!fts::MatchSwitch(table, kManipulator, argument));
-  }
+  CheckMatch(table, argument);
 }
 
 }  // namespace

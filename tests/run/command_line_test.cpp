@@ -31,33 +31,81 @@ TEST(MatchSwitchTest, AcceptsExactlyTheDryRunSwitchesOnce) {
   }
 }
 
+Option Flag(std::string name, std::vector<std::string> switches, bool given = false) {
+  return {std::move(name), OptionKind::kFlag, std::move(switches), given, {}};
+}
+
 // Text after a switch may set further options, but never makes a switch.
 TEST(MatchSwitchTest, SwitchesRunTogetherAreNoSwitch) {
   const TStrManipulatorClass manipulator;
-  OptionTable table = {{"dryrun", "False", "-n", ""}, {"verbose", "False", "-v"}};
+  OptionTable table = {Flag("dryrun", {"-n"}), Flag("verbose", {"-v"})};
   EXPECT_FALSE(MatchSwitch(table, manipulator, "-n-v"));
-  EXPECT_EQ(table[0][1], "True");
-  EXPECT_EQ(table[1][1], "True");
+  EXPECT_TRUE(table[0].given);
+  EXPECT_TRUE(table[1].given);
 }
 
 // A shorter switch that begins the argument used to mark the option first,
 // so the exact switch after it was refused as given twice.
 TEST(MatchSwitchTest, ExactSwitchWinsOverAShorterOneThatBeginsIt) {
   const TStrManipulatorClass manipulator;
-  OptionTable table = {{"verbose", "False", "-v", "-vv", ""}};
+  OptionTable table = {Flag("verbose", {"-v", "-vv"})};
   EXPECT_TRUE(MatchSwitch(table, manipulator, "-vv"));
-  EXPECT_EQ(table[0][1], "True");
+  EXPECT_TRUE(table[0].given);
   EXPECT_FALSE(MatchSwitch(table, manipulator, "-vv"));
   EXPECT_FALSE(MatchSwitch(table, manipulator, "-v"));
 
   // The same across rows: the row that has the exact switch is selected,
   // whether or not an earlier row's option was given.
-  for (const char* given : {"False", "True"}) {
-    table = {{"a", given, "-"}, {"b", "False", "-b"}};
+  for (bool given : {false, true}) {
+    table = {Flag("a", {"-"}, given), Flag("b", {"-b"})};
     EXPECT_TRUE(MatchSwitch(table, manipulator, "-b")) << given;
-    EXPECT_EQ(table[0][1], given);
-    EXPECT_EQ(table[1][1], "True");
+    EXPECT_EQ(table[0].given, given);
+    EXPECT_TRUE(table[1].given);
   }
+}
+
+// Valued switches: the switch, "=" and the value, once each but --exclude.
+TEST(MatchSwitchTest, ValuedSwitchesTakeTheirValueAfterAnEqualsSign) {
+  const TStrManipulatorClass manipulator;
+  OptionTable table;
+  InitOptionTable(table);
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "--max-delete=5%"));
+  EXPECT_FALSE(MatchSwitch(table, manipulator, "--max-delete=7"));
+  EXPECT_EQ(FindOption(table, "maxdelete")->values, std::vector<std::string>{"5%"});
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "--exclude=*.tmp"));
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "--exclude=a=b"));
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "--exclude="));
+  EXPECT_EQ(FindOption(table, "exclude")->values, (std::vector<std::string>{"*.tmp", "a=b", ""}));
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "--exclude-from=list.txt"));
+  EXPECT_TRUE(MatchSwitch(table, manipulator, "--stats"));
+  EXPECT_FALSE(MatchSwitch(table, manipulator, "--stats"));
+  for (const char* argument : {"--max-delete", "--exclude", "--backup-dir", "--stats=1", "--report",
+                               "--jobs 2", "--progress-x", "--version"}) {
+    EXPECT_FALSE(MatchSwitch(table, manipulator, argument)) << argument;
+  }
+}
+
+// Text after a flag's switch can set further flags but never a value.
+TEST(MatchSwitchTest, TextAfterAFlagNeverSetsAValue) {
+  const TStrManipulatorClass manipulator;
+  OptionTable table;
+  InitOptionTable(table);
+  EXPECT_FALSE(MatchSwitch(table, manipulator, "-n--max-delete=5"));
+  EXPECT_TRUE(IsDryRun(table));
+  EXPECT_FALSE(FindOption(table, "maxdelete")->given);
+  EXPECT_TRUE(FindOption(table, "maxdelete")->values.empty());
+}
+
+TEST(ParseDeletionLimitTest, ACountOrAShareUpToAll) {
+  for (const char* good : {"0", "5", "123456", "0%", "5%", "100%"})
+    EXPECT_TRUE(ParseDeletionLimit(good)) << good;
+  for (const char* bad :
+       {"", "abc", "-1", "+1", "101%", "5 %", "%", "1.5%", "5%%", "0x10", "99999999999999999999"}) {
+    EXPECT_FALSE(ParseDeletionLimit(bad)) << bad;
+  }
+  EXPECT_EQ(ParseDeletionLimit("5%")->count, 5);
+  EXPECT_TRUE(ParseDeletionLimit("5%")->isShare);
+  EXPECT_EQ(ParseDeletionLimit("12")->typed, "12");
 }
 
 TEST(RootOfTest, EndsInExactlyOneSeparator) {
@@ -179,6 +227,68 @@ TEST_F(ParseCommandLineTest, FoldersInsideOneAnotherAreRejected) {
        {Args{src, src}, Args{src, dir / "link"}, Args{src, src + "2"}, Args{src + "2", src}}) {
     EXPECT_TRUE(Parse(arguments)) << ::testing::PrintToString(arguments) << reason;
   }
+}
+
+// Four arguments or more: every one but the last two is a switch.
+TEST_F(ParseCommandLineTest, SwitchesComeBeforeTheTwoFolders) {
+  test::WriteFile(dir / "list.txt", "# caches\n*.tmp\r\n\nbuild/\n");
+  test::MakeDirs(dir / "backup");
+  ASSERT_TRUE(
+      Parse({"-n", "--max-delete=5%", "--exclude=*.bak", "--exclude=cache/",
+             "--exclude-from=" + (dir / "list.txt"), "--backup-dir=" + (dir / "backup"), "--jobs=4",
+             "--stats", "--report=" + (dir / "report.json"), "--progress", src, dst}))
+      << reason;
+  EXPECT_TRUE(parsed.dryRun);
+  ASSERT_TRUE(parsed.deletionLimit);
+  EXPECT_EQ(parsed.deletionLimit->typed, "5%");
+  EXPECT_TRUE(parsed.exclusions.Excludes("x.bak", false));
+  EXPECT_TRUE(parsed.exclusions.Excludes("a/cache", true));
+  EXPECT_TRUE(parsed.exclusions.Excludes("a.tmp", false));
+  EXPECT_TRUE(parsed.exclusions.Excludes("build", true));
+  EXPECT_FALSE(parsed.exclusions.Excludes("# caches", false));
+  EXPECT_EQ(parsed.backupDir, dir / "backup");
+  EXPECT_EQ(parsed.jobs, 4);
+  EXPECT_TRUE(parsed.stats && parsed.progress);
+  EXPECT_EQ(parsed.reportFile, dir / "report.json");
+  EXPECT_EQ(parsed.roots.fromRoots, Args{src + "/"});
+
+  // Three arguments: the first is a switch of the table, new ones too.
+  EXPECT_TRUE(Parse({"--stats", src, dst})) << reason;
+  EXPECT_FALSE(parsed.dryRun);
+  // A second -n, or any argument before the folders that is no switch,
+  // ends the run; so does a switch given twice.
+  for (const Args& arguments :
+       {Args{"-n", "-n", src, dst}, Args{"-n", src, src, dst}, Args{"--stats", "--stats", src, dst},
+        Args{"--jobs=2", "--jobs=3", src, dst}}) {
+    EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
+    EXPECT_TRUE(reason.empty());
+  }
+}
+
+TEST_F(ParseCommandLineTest, BadValuesAreABadCommandLineWithAReason) {
+  test::WriteFile(dir / "bad-list.txt", "ok\n/\n");
+  for (const Args& switches :
+       {Args{"--max-delete=abc"}, Args{"--max-delete=-1"}, Args{"--max-delete=101%"},
+        Args{"--exclude="}, Args{"--exclude=/"}, Args{"--exclude-from=" + (dir / "none.txt")},
+        Args{"--exclude-from=" + (dir / "bad-list.txt")}, Args{"--backup-dir=" + (dir / "none")},
+        Args{"--backup-dir=" + (src + "/inner")}, Args{"--backup-dir=" + dst},
+        Args{"--backup-dir=" + dir.Path()}, Args{"--backup-dir=" + (dir / "link/inner")},
+        Args{"--jobs=0"}, Args{"--jobs=x"}, Args{"--jobs=257"}, Args{"--report=" + dst}}) {
+    Args arguments = switches;
+    arguments.push_back(src);
+    arguments.push_back(dst);
+    EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
+    EXPECT_FALSE(reason.empty()) << ::testing::PrintToString(arguments);
+    EXPECT_EQ(reason.find('\n'), std::string::npos);
+  }
+  EXPECT_EQ(reason, "--report takes the name of a file: " + dst);
+}
+
+TEST_F(ParseCommandLineTest, VersionAlone) {
+  EXPECT_TRUE(Parse({"--version"}));
+  EXPECT_TRUE(parsed.versionRequested);
+  EXPECT_FALSE(Parse({"--version", src, dst}));
+  EXPECT_EQ(platform.lookups, 0);
 }
 
 }  // namespace

@@ -108,15 +108,33 @@ TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
   for (const char* help : {"/?", "-help", "--help"}) {
     const test::ProcessResult result = RunBinary({help}, bin);
     EXPECT_EQ(result.exitCode, 0);
+    // The five lines of old first, then the switches that came since, and
+    // one empty line at the end.
     EXPECT_EQ(result.out,
               "\n"
               "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]\n"
               "switch:\n"
               "  -n        : show what would have been transferred\n"
               "  --dry-run : show what would have been transferred\n"
+              "  --max-delete=N      : change nothing when more than N destination entries would "
+              "go\n"
+              "  --max-delete=P%     : change nothing when more than P % of them would go\n"
+              "  --exclude=PATTERN   : leave out the entries that PATTERN matches (may be "
+              "repeated)\n"
+              "  --exclude-from=FILE : leave out the entries that a pattern of FILE matches\n"
+              "  --backup-dir=PATH   : move deleted and replaced files to PATH/<run start>/\n"
+              "  --jobs=N            : carry out N actions at a time\n"
+              "  --stats             : end the log with the run's figures\n"
+              "  --report=FILE       : write the run's figures and failures to FILE as JSON\n"
+              "  --progress          : show the run's progress on a terminal\n"
+              "  --version           : show the program's version (given alone)\n"
+              "Switches come before the folders, each once; --exclude may be repeated.\n"
               "\n");
     EXPECT_EQ(InventoriesIn(bin), Lines{});
   }
+  const test::ProcessResult version = RunBinary({"--version"}, bin);
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "FernwickTreeSyncer 1.1.0\n");
 }
 
 TEST_F(RunDriverTest, BadArgumentsPrintOneLineAndTouchNothing) {

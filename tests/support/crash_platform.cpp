@@ -84,9 +84,15 @@ class CountedTree : public ForwardingDestinationTree {
     counter_.Tick();
     return ForwardingDestinationTree::MakeDirectory(relPath);
   }
-  Status CopyFile(const std::string& from, std::string_view relPath) override {
+  using DestinationTree::CopyFile;
+  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
     counter_.Tick();
-    return ForwardingDestinationTree::CopyFile(from, relPath);
+    return ForwardingDestinationTree::CopyFile(from, relPath, replace);
+  }
+  Status MoveFileTo(std::string_view relPath, DestinationTree& target,
+                    std::string_view targetRelPath) override {
+    counter_.Tick();
+    return ForwardingDestinationTree::MoveFileTo(relPath, target, targetRelPath);
   }
 
  private:

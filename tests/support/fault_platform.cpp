@@ -73,9 +73,15 @@ class FaultyTree : public ForwardingDestinationTree {
     if (Status injected = Injected("make", relPath); !injected) return injected;
     return ForwardingDestinationTree::MakeDirectory(relPath);
   }
-  Status CopyFile(const std::string& from, std::string_view relPath) override {
+  using DestinationTree::CopyFile;
+  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
     if (Status injected = Injected("copy to", relPath); !injected) return injected;
-    return ForwardingDestinationTree::CopyFile(from, relPath);
+    return ForwardingDestinationTree::CopyFile(from, relPath, replace);
+  }
+  Status MoveFileTo(std::string_view relPath, DestinationTree& target,
+                    std::string_view targetRelPath) override {
+    if (Status injected = Injected("move", relPath); !injected) return injected;
+    return ForwardingDestinationTree::MoveFileTo(relPath, target, targetRelPath);
   }
 
  private:

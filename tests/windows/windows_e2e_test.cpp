@@ -161,14 +161,20 @@ TEST_F(WindowsEndToEndTest, HelpPrintsTheUsageTextAloneWithCrLf) {
     SCOPED_TRACE(help);
     const ProcessResult result = Run({help});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.out,
-              "\r\n"
-              "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]\r\n"
-              "switch:\r\n"
-              "  -n        : show what would have been transferred\r\n"
-              "  --dry-run : show what would have been transferred\r\n"
-              "\r\n");
+    EXPECT_TRUE(result.out.starts_with(
+        "\r\n"
+        "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]\r\n"
+        "switch:\r\n"
+        "  -n        : show what would have been transferred\r\n"
+        "  --dry-run : show what would have been transferred\r\n"
+        "  --max-delete=N "))
+        << result.out;
+    EXPECT_TRUE(result.out.ends_with("may be repeated.\r\n\r\n")) << result.out;
+    EXPECT_TRUE(test::EveryLineEndsInCrLf(result.out));
   }
+  const ProcessResult version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "FernwickTreeSyncer 1.1.0\r\n");
 }
 
 TEST_F(WindowsEndToEndTest, BadCommandLinesPrintOneLineAndEndWithCode1) {

@@ -436,6 +436,42 @@ TEST_F(WindowsEndToEndTest, AnEmptyFolderBehindADestinationLinkStays) {
   EXPECT_EQ(test::ListTree(to), Lines{});
 }
 
+// The switches for mirror jobs on Windows: the deletion limit, exclusions
+// with either slash and any letter case, and the backup folder.
+TEST_F(WindowsEndToEndTest, TheSwitchesForMirrorJobs) {
+  MakeTypicalTrees();
+  test::WriteFile(dst + "\\gone.TMP", "excluded");
+  test::MakeDirs(dst + "\\Cache\\deep");
+  test::WriteFile(dst + "\\Cache\\deep\\y.txt", "y");
+  test::WriteFile(src + "\\new\\b.tmp", "excluded");
+
+  // old.txt would go, one of the two destination entries that count (the
+  // excluded ones do not).
+  const ProcessResult over =
+      Run({"--max-delete=0", "--exclude=*.tmp", "--exclude=cache/", src, dst});
+  EXPECT_EQ(over.exitCode, 4) << over.out << over.err;
+  EXPECT_TRUE(Holds(over.out,
+                    "Deletion Limit Exceeded : 1 of 2 destination entries would be "
+                    "deleted, the limit is 0\r\n"))
+      << over.out;
+  EXPECT_TRUE(test::Exists(dst + "\\old.txt"));
+
+  const std::string backup = dir / "backup";
+  test::MakeDirs(backup);
+  const ProcessResult result = Run({"--max-delete=50%", "--exclude=*.tmp", "--exclude=CACHE\\",
+                                    "--backup-dir=" + backup, src, dst});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  EXPECT_TRUE(test::EveryLineEndsInCrLf(result.out));
+  EXPECT_TRUE(Holds(result.out, "Move To Backup   : " + dst + "\\old.txt -> " + backup + "\\"))
+      << result.out;
+  EXPECT_EQ(test::ListTree(dst), (Lines{"Cache\\", "Cache\\deep\\", "Cache\\deep\\y.txt",
+                                        "gone.TMP", "new\\", "new\\a.txt", "same.txt"}));
+  const Lines backedUp = test::ListTree(backup);
+  ASSERT_EQ(backedUp.size(), 2u);
+  EXPECT_EQ(backedUp[1], backedUp[0] + "old.txt");
+  EXPECT_EQ(test::ReadFile(backup + "\\" + backedUp[1]), "old\n");
+}
+
 // A user whose regional settings join hours, minutes and seconds with
 // another separator (a Finnish user: ".") gets it in the log stamp, and the
 // mirror works the same. CTest runs this test again under such a locale.

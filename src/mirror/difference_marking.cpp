@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/flag_patcher.h"
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
 #include "platform/status.h"
@@ -11,172 +12,165 @@
 namespace fts {
 namespace {
 
-constexpr std::size_t kPatchChunk = 256 << 10;
+// How many destination marks wait to be written in file order at most.
+constexpr std::size_t kMarkBatch = 32 << 10;
 
-// Writes "0" over the ActionFlag of each given line. The flags are patched a
-// chunk of the file at a time: read, changed, written back.
-class FlagPatcher {
+// The entries of one destination folder, sorted by name.
+class FolderEntries {
  public:
-  FlagPatcher(Platform& platform, std::string fileName)
-      : fileName_(std::move(fileName)),
-        reader_(Open(platform, OpenMode::kRead)),
-        writer_(Open(platform, OpenMode::kWriteExisting)) {
-    chunk_.resize(kPatchChunk);
+  struct Entry {
+    std::size_t name;  // where the name starts in the text
+    std::size_t nameLength;
+    std::size_t stamp;  // where the TimeStamp starts in the text
+    std::size_t stampLength;
+    std::int64_t flag;  // the offset of the entry's ActionFlag
+    bool isFolder;
+    bool isFile;
+    std::int64_t line;  // the entry's line, and where the line after it begins
+    std::int64_t next;
+  };
+
+  void Add(std::string_view name, std::string_view timeStamp, const Entry& entry) {
+    entries_.push_back(entry);
+    Entry& added = entries_.back();
+    added.name = text_.size();
+    added.nameLength = name.size();
+    text_ += name;
+    added.stamp = text_.size();
+    added.stampLength = timeStamp.size();
+    text_ += timeStamp;
   }
-
-  // Marks the line that ends just before `nextLine`.
-  void Mark(std::int64_t nextLine) {
-    const std::int64_t flag = ActionFlagOffset(nextLine);
-    if (flag < chunkStart_ || flag >= chunkStart_ + static_cast<std::int64_t>(chunkSize_)) {
-      Flush();
-      chunkStart_ = flag;
-      auto read = reader_->ReadAt(chunkStart_, chunk_.data(), chunk_.size());
-      Check(read.status());
-      chunkSize_ = *read;
-      if (chunkSize_ == 0) Check(Status::Error("mark", fileName_, "past its end"));
-    }
-    char& byte = chunk_[static_cast<std::size_t>(flag - chunkStart_)];
-    if (byte == '1') ++marked_;
-    byte = '0';
-    dirty_ = true;
+  void Sort() {
+    std::sort(entries_.begin(), entries_.end(),
+              [&](const Entry& a, const Entry& b) { return NameOf(a) < NameOf(b); });
   }
-
-  // The flags turned from "1" to "0" so far.
-  std::int64_t Marked() const { return marked_; }
-
-  void Close() {
-    Flush();
-    Check(reader_->Close());
-    Check(writer_->Close());
+  // The entry of that name, or nullptr.
+  const Entry* Find(std::string_view name) const {
+    const std::int64_t found = BisectToLineIndex(
+        0, static_cast<std::int64_t>(entries_.size()) - 1, name,
+        [&](std::int64_t i) { return NameOf(entries_[static_cast<std::size_t>(i)]); });
+    return found < 0 ? nullptr : &entries_[static_cast<std::size_t>(found)];
+  }
+  std::string_view NameOf(const Entry& entry) const {
+    return std::string_view(text_).substr(entry.name, entry.nameLength);
+  }
+  std::string_view StampOf(const Entry& entry) const {
+    return std::string_view(text_).substr(entry.stamp, entry.stampLength);
   }
 
  private:
-  std::unique_ptr<File> Open(Platform& platform, OpenMode mode) {
-    auto opened = platform.OpenFile(fileName_, mode);
-    Check(opened.status());
-    return std::move(*opened);
-  }
-
-  void Flush() {
-    if (dirty_) Check(writer_->WriteAt(chunkStart_, chunk_.data(), chunkSize_));
-    dirty_ = false;
-  }
-
-  static void Check(const Status& status) {
-    if (!status) ThrowRunError(status);
-  }
-
-  std::string fileName_;
-  std::unique_ptr<File> reader_;
-  std::unique_ptr<File> writer_;
-  std::vector<char> chunk_;
-  std::int64_t chunkStart_ = 0;
-  std::size_t chunkSize_ = 0;
-  bool dirty_ = false;
-  std::int64_t marked_ = 0;
+  std::vector<Entry> entries_;
+  std::string text_;
 };
 
-// A matched destination entry is kept in ToLineIndex as the complement of
-// its offset until the marks are written.
-bool IsMatched(std::int64_t entry) {
-  return entry < 0;
-}
-std::int64_t OffsetOf(std::int64_t entry) {
-  return entry < 0 ? ~entry : entry;
+// The last name of a RelPath.
+std::string_view NameIn(std::string_view relPath) {
+  return relPath.substr(relPath.rfind(kPathSeparator) + 1);
 }
 
 class PairFinder {
  public:
-  PairFinder(Platform& platform, const InventoryFiles& inventories,
-             std::vector<std::int64_t>& index)
+  PairFinder(Platform& platform, const InventoryFiles& inventories, const ToLineIndex& index,
+             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks)
       : index_(index),
         source_(platform, inventories.source.name),
-        destination_(platform, inventories.destination.name, InventoryReader::Access::kScattered) {
+        destination_(platform, inventories.destination.name, InventoryReader::Access::kScattered),
+        sourceMarks_(sourceMarks),
+        destinationMarks_(destinationMarks) {
     SetUpRecordSplitter(sourceSplitter_);
-    SetUpRecordSplitter(sharedSplitter_);
+    SetUpRecordSplitter(destinationSplitter_);
   }
 
-  // One pass over the source inventory. Each record is looked for only
-  // among the destination entries below its folder's counterpart: the
-  // entries below a folder form one run of the sorted index. Counts the
-  // identical pairs and the files that the source holds newer or older.
-  void Run(FlagPatcher& sourceMarks, MarkingResult& result) {
-    struct Range {
+  void Run(MarkingResult& result) {
+    // The folders from the root down to the source record's parent, each
+    // with its destination counterpart's entries (none without one).
+    struct Frame {
       std::int64_t depth;
-      std::int64_t lo;
-      std::int64_t hi;
+      FolderEntries entries;
     };
-    std::vector<Range> open;
-    const std::int64_t last = static_cast<std::int64_t>(index_.size()) - 1;
+    std::vector<Frame> open;
+    open.push_back({-1, {}});
+    LoadEntries(0, index_.Size(), open.back().entries);
 
     std::string_view line;
     while (source_.ReadLine(line)) {
       sourceSplitter_.Split(line);
       const std::int64_t depth = DepthOf(sourceSplitter_);
-      while (!open.empty() && open.back().depth >= depth)
+      while (open.back().depth >= depth)
         open.pop_back();
-      const std::int64_t lo = open.empty() ? 0 : open.back().lo;
-      const std::int64_t hi = open.empty() ? last : open.back().hi;
-
+      if (open.back().depth != depth - 1) NotDepthFirst(source_.FileName());
       const std::string_view relPath =
-          RecordPathView(sourceSplitter_.GetItem(kRelPathField), sourceScratch_);
-      const std::int64_t found =
-          BisectToLineIndex(lo, hi, relPath, [&](std::int64_t entry) { return RelPathAt(entry); });
-      if (found >= 0) {
-        RelPathAt(found);
-        if (sourceSplitter_.GetItem(kTimeStampField) == sharedSplitter_.GetItem(kTimeStampField)) {
-          sourceMarks.Mark(source_.Pos());
-          Entry(found) = ~OffsetOf(Entry(found));
+          RecordPathView(sourceSplitter_.GetItem(kRelPathField), scratch_);
+      const FolderEntries& entries = open.back().entries;
+      const FolderEntries::Entry* found = entries.Find(NameIn(relPath));
+      if (found != nullptr) {
+        if (sourceSplitter_.GetItem(kTimeStampField) == entries.StampOf(*found)) {
+          sourceMarks_.Mark(ActionFlagOffset(source_.Pos()));
+          MarkDestination(found->flag);
           ++result.identicalPairs;
-        } else if (IsFileRecord(sourceSplitter_) && IsFileRecord(sharedSplitter_)) {
+        } else if (IsFileRecord(sourceSplitter_) && found->isFile) {
           ++result.updatedFiles;
         }
       }
       if (IsDirectoryRecord(sourceSplitter_)) {
-        Range below{depth, 0, -1};
-        if (found >= 0) {
-          const std::string folder(relPath);
-          below.lo = LowerBound(found + 1, hi, folder + kPathSeparator);
-          below.hi = LowerBound(below.lo, hi, folder + static_cast<char>(kPathSeparator + 1)) - 1;
-        }
-        open.push_back(below);
+        const bool counterpart = found != nullptr && found->isFolder;
+        const std::int64_t line = counterpart ? found->line : -1;
+        const std::int64_t next = counterpart ? found->next : -1;
+        open.push_back({depth, {}});
+        if (counterpart) LoadEntries(next, index_.EndOf(line), open.back().entries);
       }
     }
+    WriteDestinationMarks();
     source_.Close();
     destination_.Close();
   }
 
  private:
-  std::int64_t& Entry(std::int64_t entry) { return index_[static_cast<std::size_t>(entry)]; }
-
-  std::string_view RelPathAt(std::int64_t entry) {
-    std::int64_t next;
-    sharedSplitter_.Split(destination_.LineAt(OffsetOf(Entry(entry)), next));
-    return RecordPathView(sharedSplitter_.GetItem(kRelPathField), destinationScratch_);
+  [[noreturn]] static void NotDepthFirst(const std::string& fileName) {
+    ThrowRunError(Status::Error("compare", fileName, "it does not list a tree depth first"));
   }
 
-  // The first entry in lo..hi whose RelPath is not below `key`; hi + 1
-  // when there is none.
-  std::int64_t LowerBound(std::int64_t lo, std::int64_t hi, const std::string& key) {
-    std::int64_t end = hi + 1;
-    while (lo < end) {
-      const std::int64_t mid = lo + (end - lo) / 2;
-      if (CompareOrdinal(RelPathAt(mid), key) < 0) {
-        lo = mid + 1;
-      } else {
-        end = mid;
-      }
+  // The entries of the folder whose lines below it run from `begin` to
+  // `end`: the lines right below it, the subfolders' own lines skipped.
+  void LoadEntries(std::int64_t begin, std::int64_t end, FolderEntries& entries) {
+    for (std::int64_t at = begin; at < end;) {
+      std::int64_t next;
+      destinationSplitter_.Split(destination_.LineAt(at, next));
+      if (next <= at) NotDepthFirst(destination_.FileName());
+      const bool isFolder = IsDirectoryRecord(destinationSplitter_);
+      const std::string_view relPath =
+          RecordPathView(destinationSplitter_.GetItem(kRelPathField), scratch_);
+      entries.Add(NameIn(relPath), destinationSplitter_.GetItem(kTimeStampField),
+                  {0, 0, 0, 0, ActionFlagOffset(next), isFolder, IsFileRecord(destinationSplitter_),
+                   at, next});
+      const std::int64_t after = isFolder ? index_.EndOf(at) : next;
+      if (after < next) NotDepthFirst(destination_.FileName());
+      at = after;
     }
-    return lo;
+    entries.Sort();
   }
 
-  std::vector<std::int64_t>& index_;
+  // The destination marks are written in file order, a batch at a time.
+  void MarkDestination(std::int64_t flag) {
+    pendingMarks_.push_back(flag);
+    if (pendingMarks_.size() >= kMarkBatch) WriteDestinationMarks();
+  }
+  void WriteDestinationMarks() {
+    std::sort(pendingMarks_.begin(), pendingMarks_.end());
+    for (std::int64_t flag : pendingMarks_)
+      destinationMarks_.Mark(flag);
+    pendingMarks_.clear();
+  }
+
+  const ToLineIndex& index_;
   InventoryReader source_;
   InventoryReader destination_;
+  FlagPatcher& sourceMarks_;
+  FlagPatcher& destinationMarks_;
   TStrArrayClass sourceSplitter_;
-  TStrArrayClass sharedSplitter_;
-  std::string sourceScratch_;
-  std::string destinationScratch_;
+  TStrArrayClass destinationSplitter_;
+  std::string scratch_;
+  std::vector<std::int64_t> pendingMarks_;
 };
 
 bool AtOrBelow(std::string_view relPath, std::string_view folder) {
@@ -203,7 +197,7 @@ void MarkKeptEntries(Platform& platform, const std::string& destinationInventory
         std::any_of(unlisted.begin(), unlisted.end(),
                     [&](const std::string& folder) { return AtOrBelow(relPath, folder); }) ||
         (IsDirectoryRecord(sharedSplitter) && holding.count(std::string(relPath)) != 0);
-    if (keep) destinationMarks.Mark(destination.Pos());
+    if (keep) destinationMarks.Mark(ActionFlagOffset(destination.Pos()));
   }
   destination.Close();
 }
@@ -211,28 +205,13 @@ void MarkKeptEntries(Platform& platform, const std::string& destinationInventory
 }  // namespace
 
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
-                                   std::vector<std::int64_t> index, const KeptEntries& kept) {
+                                   const ToLineIndex& index, const KeptEntries& kept) {
   MarkingResult result;
-  result.destinationEntries = static_cast<std::int64_t>(index.size());
-  FlagPatcher sourceMarks(platform, inventories.source.name);
-  PairFinder(platform, inventories, index).Run(sourceMarks, result);
-  sourceMarks.Close();
-
-  // The matched destination lines, in file order, so that the marks are
-  // written front to back.
-  const auto matchedEnd = std::partition(index.begin(), index.end(), IsMatched);
-  std::for_each(index.begin(), matchedEnd, [](std::int64_t& entry) { entry = ~entry; });
-  std::sort(index.begin(), matchedEnd);
-
+  result.destinationEntries = index.Entries();
+  FlagPatcher sourceMarks(platform, inventories.source.name, 256 << 10);
   FlagPatcher destinationMarks(platform, inventories.destination.name);
-  InventoryReader lines(platform, inventories.destination.name,
-                        InventoryReader::Access::kScattered);
-  for (auto it = index.begin(); it != matchedEnd; ++it) {
-    std::int64_t nextLine;
-    lines.LineAt(*it, nextLine);
-    destinationMarks.Mark(nextLine);
-  }
-  lines.Close();
+  PairFinder(platform, inventories, index, sourceMarks, destinationMarks).Run(result);
+  sourceMarks.Close();
   MarkKeptEntries(platform, inventories.destination.name, kept, destinationMarks);
   destinationMarks.Close();
   result.destinationPending = result.destinationEntries - destinationMarks.Marked();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "inventory/inventory_files.h"
+#include "mirror/line_index.h"
 #include "platform/platform.h"
 
 namespace fts {
@@ -33,24 +34,27 @@ struct KeptEntries {
   const std::unordered_set<std::string>& foldersHoldingExcluded;
 };
 
-// For every source record, bisects ToLineIndex for the destination record of
-// the same RelPath and marks both records of each identical pair; the kept
-// destination entries are marked too. Takes ToLineIndex over and uses it up.
+// One pass over the source inventory, folder by folder: the entries of each
+// destination folder that has a source counterpart are read from the
+// destination inventory when the source gets there, sorted by name, and
+// each source record is looked for among them by bisection. Both records of
+// every identical pair are marked, and the kept destination entries too.
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
-                                   std::vector<std::int64_t> toLineIndex, const KeptEntries& kept);
+                                   const ToLineIndex& toLineIndex, const KeptEntries& kept);
 
-// The bisection over ToLineIndex entries lo..hi: calls `relPathAt(entry)`
-// for each probe and returns the entry whose RelPath equals `relPath`, or
-// -1. A move of `lo` that makes no progress sends the next probe to `hi`.
-template <typename RelPathAt>
-std::int64_t BisectToLineIndex(std::int64_t lo, std::int64_t hi, std::string_view relPath,
-                               RelPathAt&& relPathAt) {
+// The bisection over entries lo..hi of a folder, sorted by name: calls
+// `nameAt(entry)` for each probe and returns the entry whose name equals
+// `name`, or -1. A move of `lo` that makes no progress sends the next probe
+// to `hi`.
+template <typename NameAt>
+std::int64_t BisectToLineIndex(std::int64_t lo, std::int64_t hi, std::string_view name,
+                               NameAt&& nameAt) {
   auto mid = [](std::int64_t a, std::int64_t b) { return (a + b) / 2; };
   if (lo > hi) return -1;
   std::int64_t lastLo = -1;
   std::int64_t probe = mid(lo, hi);
   for (;;) {
-    const int order = relPath.compare(relPathAt(probe));
+    const int order = name.compare(nameAt(probe));
     if (order == 0) return probe;
     if (order > 0) {
       lo = mid(lo, hi);

@@ -128,10 +128,10 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
   }
   const ListingFindings& listed = listing.Findings();
 
-  std::vector<std::int64_t> toLineIndex = BuildToLineIndex(platform, inventories.destination.name);
+  const ToLineIndex toLineIndex = BuildToLineIndex(platform, inventories.destination.name);
   log.WriteLog("Detect The Difference In These Folders...");
   const MarkingResult marked =
-      MarkIdenticalRecords(platform, inventories, std::move(toLineIndex),
+      MarkIdenticalRecords(platform, inventories, toLineIndex,
                            {listed.unlistedSourceFolders, listed.destinationFoldersKept});
   // Decided before the first action: over the limit, nothing is done.
   if (commandLine.deletionLimit && OverDeletionLimit(*commandLine.deletionLimit, marked, log)) {

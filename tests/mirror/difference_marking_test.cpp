@@ -38,8 +38,8 @@ class DifferenceMarkingTest : public ::testing::Test {
     WriteRecords(files_.destination.name, destination);
     sourceBefore_ = ReadFile(files_.source.name);
     destinationBefore_ = ReadFile(files_.destination.name);
-    identicalPairs_ = MarkIdenticalRecords(platform_, files_,
-                                           BuildToLineIndex(platform_, files_.destination.name),
+    const ToLineIndex index = BuildToLineIndex(platform_, files_.destination.name);
+    identicalPairs_ = MarkIdenticalRecords(platform_, files_, index,
                                            {unlistedSourceFolders_, foldersHoldingExcluded_})
                           .identicalPairs;
   }
@@ -69,7 +69,8 @@ class DifferenceMarkingTest : public ::testing::Test {
 
   test::TempDir dir_;
   test::CapturingPlatform platform_;
-  InventoryFiles files_{{dir_ / "tmp_CopyFromPath.txt", {}, {}}, {dir_ / "tmp_CopyToPath.txt", {}, {}}};
+  InventoryFiles files_{{dir_ / "tmp_CopyFromPath.txt", {}, {}},
+                        {dir_ / "tmp_CopyToPath.txt", {}, {}}};
   std::vector<std::string> unlistedSourceFolders_;
   std::unordered_set<std::string> foldersHoldingExcluded_;
   std::int64_t identicalPairs_ = 0;

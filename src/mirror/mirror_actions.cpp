@@ -1,5 +1,6 @@
 #include "mirror/mirror_actions.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
+#include "mirror/action_pipeline.h"
 
 namespace fts {
 namespace {
@@ -43,16 +45,21 @@ bool HasPendingAction(Platform& platform, const std::string& inventory) {
   return pending;
 }
 
-// A tree of the platform, opened for its first action; when it cannot be
-// opened, every action on it fails with that.
+// A tree of the platform, opened for its first action on the thread that
+// gives the actions; when it cannot be opened, every action on it fails
+// with that.
 class LazyTree {
  public:
   LazyTree(Platform& platform, std::string root) : platform_(platform), root_(std::move(root)) {}
 
-  Status Do(const std::function<Status(DestinationTree&)>& action) {
+  // The tree, or nullptr with `failure` set.
+  DestinationTree* Get(Status& failure) {
     if (!tree_) tree_.emplace(platform_.OpenDestination(root_));
-    if (!*tree_) return tree_->status();
-    return action(*tree_->value());
+    if (!*tree_) {
+      failure = tree_->status();
+      return nullptr;
+    }
+    return tree_->value().get();
   }
 
  private:
@@ -60,6 +67,12 @@ class LazyTree {
   std::string root_;
   std::optional<Result<std::unique_ptr<DestinationTree>>> tree_;
 };
+
+// Runs `action` on `tree`, or gives the failure to open it.
+Status OnTree(DestinationTree* tree, const Status& failure,
+              const std::function<Status(DestinationTree&)>& action) {
+  return tree == nullptr ? failure : action(*tree);
+}
 
 class MirrorActions {
  public:
@@ -70,7 +83,8 @@ class MirrorActions {
         source_(inventories.source.name),
         destination_(inventories.destination.name),
         plan_(plan),
-        backup_(platform, plan.backupRoot) {
+        backup_(platform, plan.backupRoot),
+        pipeline_(plan.dryRun ? 1 : std::max(plan.jobs, 1), log) {
     for (const std::string& root : plan.toRoots)
       trees_.emplace_back(platform, root);
   }
@@ -113,38 +127,51 @@ class MirrorActions {
     ReadWholeInventory(
         platform_, destination_, Records::kPending, [&](const TStrArrayClass& record) {
           if (!IsFileRecord(record) || !IsPending(record)) return true;
-          const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-          const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-          LazyTree& tree = trees_[RootOf(path, relPath)];
+          std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
+          std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+          Status failure;
+          DestinationTree* tree = trees_[RootOf(path, relPath)].Get(failure);
           if (!backup) {
             Act("Delete File      : " + path, counts_.filesDeleted,
-                [&] { return tree.Do([&](DestinationTree& t) { return t.DeleteFile(relPath); }); });
+                [tree, failure, relPath = std::move(relPath)] {
+                  return OnTree(tree, failure,
+                                [&](DestinationTree& t) { return t.DeleteFile(relPath); });
+                });
             return true;
           }
-          const std::string backupRel = plan_.backupRun + kPathSeparator + relPath;
-          const bool moved =
-              Act("Move To Backup   : " + path + " -> " + plan_.backupRoot + backupRel,
-                  counts_.filesDeleted, [&] {
-                    return backup_.Do([&](DestinationTree& backupTree) {
-                      return tree.Do([&](DestinationTree& t) {
-                        return t.MoveFileTo(relPath, backupTree, backupRel);
-                      });
-                    });
-                  });
-          // A file whose backup failed is never overwritten.
-          if (!moved) keptForBackup_.insert(path);
+          std::string backupRel = plan_.backupRun + kPathSeparator + relPath;
+          Status backupFailure;
+          DestinationTree* backupTree = backup_.Get(backupFailure);
+          std::string line = "Move To Backup   : " + path + " -> " + plan_.backupRoot + backupRel;
+          Act(
+              std::move(line), counts_.filesDeleted,
+              [tree, failure, backupTree, backupFailure, relPath = std::move(relPath),
+               backupRel = std::move(backupRel)] {
+                if (backupTree == nullptr) return backupFailure;
+                return OnTree(tree, failure, [&](DestinationTree& t) {
+                  return t.MoveFileTo(relPath, *backupTree, backupRel);
+                });
+              },
+              // A file whose backup failed is never overwritten.
+              [this, path](const Status& status) {
+                if (!status) keptForBackup_.insert(path);
+              });
           return true;
         });
+    pipeline_.Drain();
   }
 
   void RemovePendingDirectories(std::int64_t highestDepth) {
     SweepLevels(destination_, highestDepth, 0, [&](const TStrArrayClass& record) {
       const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
-      const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-      Act("Remove Directory : " + path, counts_.foldersRemoved, [&] {
-        return trees_[RootOf(path, relPath)].Do(
-            [&](DestinationTree& t) { return t.RemoveDirectory(relPath); });
-      });
+      std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+      Status failure;
+      DestinationTree* tree = trees_[RootOf(path, relPath)].Get(failure);
+      Act("Remove Directory : " + path, counts_.foldersRemoved,
+          [tree, failure, relPath = std::move(relPath)] {
+            return OnTree(tree, failure,
+                          [&](DestinationTree& t) { return t.RemoveDirectory(relPath); });
+          });
     });
   }
 
@@ -152,9 +179,13 @@ class MirrorActions {
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
       for (std::size_t root = 0; root < trees_.size(); ++root) {
-        Act("Make Directory : " + plan_.toRoots[root] + relPath, counts_.foldersMade, [&] {
-          return trees_[root].Do([&](DestinationTree& t) { return t.MakeDirectory(relPath); });
-        });
+        Status failure;
+        DestinationTree* tree = trees_[root].Get(failure);
+        Act("Make Directory : " + plan_.toRoots[root] + relPath, counts_.foldersMade,
+            [tree, failure, relPath] {
+              return OnTree(tree, failure,
+                            [&](DestinationTree& t) { return t.MakeDirectory(relPath); });
+            });
       }
     });
   }
@@ -168,13 +199,17 @@ class MirrorActions {
         const std::string to = plan_.toRoots[root] + relPath;
         const auto replace = keptForBackup_.count(to) != 0 ? DestinationTree::Replace::kNo
                                                            : DestinationTree::Replace::kYes;
-        Act("Copy File      : " + from + " -> " + to, counts_.filesCopied, [&] {
-          return trees_[root].Do(
-              [&](DestinationTree& t) { return t.CopyFile(from, relPath, replace); });
-        });
+        Status failure;
+        DestinationTree* tree = trees_[root].Get(failure);
+        Act("Copy File      : " + from + " -> " + to, counts_.filesCopied,
+            [tree, failure, from, relPath, replace] {
+              return OnTree(tree, failure,
+                            [&](DestinationTree& t) { return t.CopyFile(from, relPath, replace); });
+            });
       }
       return true;
     });
+    pipeline_.Drain();
   }
 
   // Sweeps the inventory once per level, from level `first` to level `last`
@@ -194,6 +229,8 @@ class MirrorActions {
         }
         return true;
       });
+      // Each level is done before the next one begins.
+      pipeline_.Drain();
       if (level == last) break;
     }
     file.Close();
@@ -211,18 +248,16 @@ class MirrorActions {
     return 0;
   }
 
-  // Carries out one action (not in a dry run), logs it, and logs its
-  // failure on the line after; true when it did not fail.
-  bool Act(const std::string& message, std::int64_t& done, const std::function<Status()>& action) {
-    const Status status = plan_.dryRun ? Status::Ok() : action();
-    log_.WriteLog(message);
-    if (!status) {
-      log_.WriteLog("Action Failed    : " + status.Cause());
-      ++counts_.failed;
-      return false;
-    }
-    ++done;
-    return true;
+  // Gives one action to the pipeline (in a dry run, an action that does
+  // nothing), which logs it, and its failure on the line after.
+  void Act(std::string line, std::int64_t& done, std::function<Status()> action,
+           std::function<void(const Status&)> onDone = {}) {
+    if (plan_.dryRun) action = [] { return Status::Ok(); };
+    pipeline_.Submit(std::move(line), std::move(action),
+                     [this, &done, onDone = std::move(onDone)](const Status& status) {
+                       ++(status ? done : counts_.failed);
+                       if (onDone) onDone(status);
+                     });
   }
 
   Platform& platform_;
@@ -234,6 +269,7 @@ class MirrorActions {
   LazyTree backup_;
   std::unordered_set<std::string> keptForBackup_;  // destination paths
   ActionCounts counts_;
+  ActionPipeline pipeline_;
 };
 
 }  // namespace

@@ -17,6 +17,7 @@ namespace fts {
 struct MirrorPlan {
   const std::vector<std::string>& toRoots;  // each ends in the separator
   bool dryRun = false;
+  int jobs = 1;  // actions carried out at a time
   // Where deleted and replaced files go instead of being deleted: a folder
   // (ending in the separator) and the run's own folder in it; empty: none.
   std::string backupRoot;

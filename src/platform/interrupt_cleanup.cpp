@@ -15,7 +15,14 @@
 namespace fts {
 namespace {
 
-constexpr int kSlotCount = static_cast<int>(CleanupSlot::kCount);
+constexpr int kSlotCount = static_cast<int>(CleanupSlot::kCopyTemporary) + kMostActionWorkers;
+
+thread_local int tWorker = 0;
+
+int SlotIndex(CleanupSlot slot) {
+  const int i = static_cast<int>(slot);
+  return slot == CleanupSlot::kCopyTemporary ? i + tWorker : i;
+}
 
 #ifdef _WIN32
 // The paths in the \\?\ form, as long as the system takes them.
@@ -79,9 +86,13 @@ void OnSignal(int signalNumber) {
 
 }  // namespace
 
+void SetInterruptCleanupWorker(int worker) {
+  if (worker >= 0 && worker < kMostActionWorkers) tWorker = worker;
+}
+
 #ifdef _WIN32
 void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path) {
-  const int i = static_cast<int>(slot);
+  const int i = SlotIndex(slot);
   const std::wstring system = path.empty() ? std::wstring() : SystemPath(path);
   InterruptHoldOff holdOff;
   gPathSet[i] = false;
@@ -113,7 +124,7 @@ InterruptCleanup::~InterruptCleanup() {
 #else
 void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path) {
   // The handler sees no path or a whole one.
-  const int i = static_cast<int>(slot);
+  const int i = SlotIndex(slot);
   gPathSet[i] = 0;
   if (path.empty() || path.size() >= kMaxPath) return;
   std::memcpy(gPaths[i], path.c_str(), path.size() + 1);

@@ -7,11 +7,21 @@
 
 namespace fts {
 
-enum class CleanupSlot { kSourceInventory, kDestinationInventory, kCopyTemporary, kCount };
+// The files an interrupt deletes: the two inventories, and the temporary
+// file of the copy each action worker may have under way.
+enum class CleanupSlot { kSourceInventory, kDestinationInventory, kCopyTemporary };
+
+// The most action workers a run has at once.
+inline constexpr int kMostActionWorkers = 64;
 
 // Registers the file that an interrupt must delete; an empty path clears it.
-// No interrupt falls into the change.
+// kCopyTemporary is the slot of the calling thread's worker. No interrupt
+// falls into the change.
 void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path);
+
+// The calling thread is action worker `worker` (0 to kMostActionWorkers - 1;
+// a thread that never calls this is worker 0).
+void SetInterruptCleanupWorker(int worker);
 
 // From here on an interrupt deletes the registered files and ends the
 // process with 128 + the signal number.

@@ -2,10 +2,12 @@
 
 #include <charconv>
 
+#include "platform/interrupt_cleanup.h"
+
 namespace fts {
 namespace {
 
-constexpr int kMostJobs = 256;
+constexpr int kMostJobs = kMostActionWorkers;
 
 // True when the real folder `inner` is `outer` or lies inside it.
 bool AtOrInside(const std::string& inner, const std::string& outer) {

@@ -56,6 +56,9 @@ void LogDryRunNotice(ConsoleLog& log) {
     log.WriteLog(line);
 }
 
+// How many actions a run carries out at a time unless told (see README).
+constexpr int kDefaultJobs = 4;
+
 // "YYYY-MM-DD_HHMMSS": the name of a run's own folder in the backup folder.
 std::string RunFolderName(const LocalDateTime& start) {
   char name[64];
@@ -139,7 +142,8 @@ int RunSequence(const std::vector<std::string>& arguments, Platform& platform, C
     return kExitDeletionLimit;
   }
 
-  MirrorPlan plan{roots.toRoots, dryRun, {}, {}};
+  MirrorPlan plan{
+      roots.toRoots, dryRun, commandLine.jobs > 0 ? commandLine.jobs : kDefaultJobs, {}, {}};
   if (!commandLine.backupDir.empty()) {
     plan.backupRoot = RootOf(commandLine.backupDir);
     plan.backupRun = RunFolderName(start);

@@ -273,7 +273,7 @@ TEST_F(ParseCommandLineTest, BadValuesAreABadCommandLineWithAReason) {
         Args{"--exclude-from=" + (dir / "bad-list.txt")}, Args{"--backup-dir=" + (dir / "none")},
         Args{"--backup-dir=" + (src + "/inner")}, Args{"--backup-dir=" + dst},
         Args{"--backup-dir=" + dir.Path()}, Args{"--backup-dir=" + (dir / "link/inner")},
-        Args{"--jobs=0"}, Args{"--jobs=x"}, Args{"--jobs=257"}, Args{"--report=" + dst}}) {
+        Args{"--jobs=0"}, Args{"--jobs=x"}, Args{"--jobs=65"}, Args{"--report=" + dst}}) {
     Args arguments = switches;
     arguments.push_back(src);
     arguments.push_back(dst);

@@ -153,9 +153,12 @@ TEST(ModelTest, EveryRunKeepsTheMirrorsPromises) {
     auto run = [&](bool dryRun, double failureShare) {
       test::FaultPlatform platform;
       platform.exeFolder = bin + "/";
-      std::bernoulli_distribution fails(failureShare);
-      platform.actionFault = [&](std::string_view operation, const std::string& path) {
-        return fails(random) ? Status::Error(operation, path, "Injected failure") : Status::Ok();
+      // The same actions fail whichever worker carries them out, and when.
+      platform.actionFault = [&, seed](std::string_view operation, const std::string& path) {
+        const std::size_t hash = std::hash<std::string>{}(std::string(operation) + path) ^ seed;
+        return static_cast<double>(hash % 1000) < failureShare * 1000
+                   ? Status::Error(operation, path, "Injected failure")
+                   : Status::Ok();
       };
       Lines arguments = {src, dst};
       if (dryRun) arguments.insert(arguments.begin(), "-n");

@@ -1,0 +1,86 @@
+#include "mirror/action_pipeline.h"
+
+#include "platform/interrupt_cleanup.h"
+
+namespace fts {
+
+ActionPipeline::ActionPipeline(int jobs, ConsoleLog& log)
+    : log_(log), window_(static_cast<std::size_t>(jobs) * 16) {
+  if (jobs <= 1) return;
+  for (int worker = 0; worker < jobs; ++worker)
+    workers_.emplace_back([this, worker] { Work(worker); });
+}
+
+ActionPipeline::~ActionPipeline() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  workToDo_.notify_all();
+  for (std::thread& worker : workers_)
+    worker.join();
+}
+
+void ActionPipeline::Submit(std::string line, std::function<Status()> action, OnDone onDone) {
+  if (workers_.empty()) {
+    Task task{std::move(line), std::move(action), std::move(onDone), {}, {}, false};
+    task.status = task.action();
+    Log(task);
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tasks_.push_back({std::move(line), std::move(action), std::move(onDone), {}, {}, false});
+  }
+  workToDo_.notify_one();
+  LogDone(false);
+  while (tasks_.size() >= window_)
+    LogDone(true);
+}
+
+void ActionPipeline::Drain() {
+  while (!workers_.empty() && !tasks_.empty())
+    LogDone(true);
+}
+
+void ActionPipeline::Work(int worker) {
+  SetInterruptCleanupWorker(worker);
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    workToDo_.wait(lock, [&] { return stopping_ || nextToStart_ < tasks_.size(); });
+    if (nextToStart_ >= tasks_.size()) return;  // stopping, nothing left
+    Task& task = tasks_[nextToStart_++];
+    lock.unlock();
+    try {
+      task.status = task.action();
+    } catch (...) {
+      task.error = std::current_exception();
+    }
+    lock.lock();
+    task.done = true;
+    taskDone_.notify_all();
+  }
+}
+
+void ActionPipeline::LogDone(bool wait) {
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (wait) taskDone_.wait(lock, [&] { return tasks_.front().done; });
+    wait = false;
+    if (tasks_.empty() || !tasks_.front().done) return;
+    Task task = std::move(tasks_.front());
+    tasks_.pop_front();
+    --nextToStart_;
+    lock.unlock();
+    if (task.error) std::rethrow_exception(task.error);
+    Log(task);
+  }
+}
+
+void ActionPipeline::Log(Task& task) {
+  log_.WriteLog(task.line);
+  if (!task.status) log_.WriteLog("Action Failed    : " + task.status.Cause());
+  if (task.onDone) task.onDone(task.status);
+}
+
+}  // namespace fts

@@ -11,7 +11,7 @@
 namespace fts {
 namespace {
 
-constexpr std::size_t kWriteBufferSize = 1 << 20;
+constexpr std::size_t kWriteBufferSize = 256 << 10;
 
 // Collects records and hands them to the system a large block at a time.
 class BufferedInventoryFile {

@@ -16,7 +16,7 @@ CacheShape ShapeFor(InventoryReader::Access access) {
   // Reading on: large reads. Probing: small blocks, many of them, so that
   // the neighbourhood of recent probes stays at hand.
   return access == InventoryReader::Access::kSequential ? CacheShape{256 << 10, 1}
-                                                        : CacheShape{16 << 10, 96};
+                                                        : CacheShape{16 << 10, 32};
 }
 
 }  // namespace

@@ -126,6 +126,9 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
       }
       FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root,
                             entry.isFile ? TimeStampOf(platform_, entry.info, side) : "");
+      ++(entry.isFile ? report.files : report.folders);
+      const std::int64_t listed = listed_.fetch_add(1, std::memory_order_relaxed) + 1;
+      if (side == Side::kSource && onListed_ && listed % 256 == 0) onListed_(listed);
       out.Buffer() += kRecordEnd;
       out.FlushIfFull();
       if (!entry.isFile) descend = true;
@@ -145,6 +148,7 @@ bool InventoryListing::ListSource() {
   destination_ = Claim(Side::kDestination);
   if (destination_) {
     destinationWalk_ = std::thread([this] {
+      KeepInterruptsAway();
       try {
         ListSide(Side::kDestination, *destination_->file, destinationReport_, &stop_);
       } catch (...) {
@@ -177,7 +181,11 @@ void InventoryListing::Publish(SideReport& report, Side side) {
     auto& unlisted = findings_.unlistedSourceFolders;
     unlisted.insert(unlisted.end(), report.unlistedFolders.begin(), report.unlistedFolders.end());
     findings_.sourceExcluded = report.excluded;
+    findings_.sourceFiles = report.files;
+    findings_.sourceFolders = report.folders;
   } else {
+    findings_.destinationFiles = report.files;
+    findings_.destinationFolders = report.folders;
     findings_.destinationExcluded = report.excluded;
     findings_.destinationFoldersKept = std::move(report.foldersHoldingExcluded);
   }

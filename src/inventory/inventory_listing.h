@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -28,6 +29,11 @@ struct ListingFindings {
   std::vector<std::string> unlistedSourceFolders;
   // A folder of either side could not be listed (each one was logged).
   bool anyFolderUnlisted = false;
+  // The entries listed, per side and kind.
+  std::int64_t sourceFiles = 0;
+  std::int64_t sourceFolders = 0;
+  std::int64_t destinationFiles = 0;
+  std::int64_t destinationFolders = 0;
   // Entries left out by the exclusion rules, per side.
   std::int64_t sourceExcluded = 0;
   std::int64_t destinationExcluded = 0;
@@ -58,11 +64,19 @@ class InventoryListing {
 
   const ListingFindings& Findings() const { return findings_; }
 
+  // Told, now and then on the source's walk, how many entries both walks
+  // have listed so far.
+  void SetProgress(std::function<void(std::int64_t listed)> onListed) {
+    onListed_ = std::move(onListed);
+  }
+
  private:
   // One line per folder that could not be listed, and those folders' RelPaths.
   struct SideReport {
     std::vector<std::string> messages;
     std::vector<std::string> unlistedFolders;
+    std::int64_t files = 0;
+    std::int64_t folders = 0;
     std::int64_t excluded = 0;
     std::unordered_set<std::string> foldersHoldingExcluded;
   };
@@ -78,6 +92,8 @@ class InventoryListing {
   const ExclusionRules& exclusions_;
   InventoryFiles& files_;
   ListingFindings findings_;
+  std::function<void(std::int64_t)> onListed_;
+  std::atomic<std::int64_t> listed_{0};
 
   std::optional<ClaimedInventory> destination_;
   SideReport destinationReport_;

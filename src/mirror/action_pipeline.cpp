@@ -45,6 +45,7 @@ void ActionPipeline::Drain() {
 
 void ActionPipeline::Work(int worker) {
   SetInterruptCleanupWorker(worker);
+  KeepInterruptsAway();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     workToDo_.wait(lock, [&] { return stopping_ || nextToStart_ < tasks_.size(); });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -68,10 +69,31 @@ class LazyTree {
   std::optional<Result<std::unique_ptr<DestinationTree>>> tree_;
 };
 
-// Runs `action` on `tree`, or gives the failure to open it.
-Status OnTree(DestinationTree* tree, const Status& failure,
-              const std::function<Status(DestinationTree&)>& action) {
-  return tree == nullptr ? failure : action(*tree);
+// An action on a tree that may have failed to open.
+struct TreeAction {
+  DestinationTree* tree;
+  Status failure;
+  template <typename Action>
+  Status operator()(Action&& action) const {
+    return tree == nullptr ? failure : action(*tree);
+  }
+};
+
+// The log line of an action.
+std::string LineOf(const ActionRecord& action) {
+  static const std::pair<std::string_view, std::string_view> kPrefixes[] = {
+      {"Delete File", "Delete File      : "},
+      {"Move To Backup", "Move To Backup   : "},
+      {"Remove Directory", "Remove Directory : "},
+      {"Make Directory", "Make Directory : "},
+      {"Copy File", "Copy File      : "}};
+  std::string line;
+  for (const auto& [name, prefix] : kPrefixes) {
+    if (name == action.action) line = prefix;
+  }
+  line += action.path;
+  if (!action.to.empty()) line += " -> " + action.to;
+  return line;
 }
 
 class MirrorActions {
@@ -129,26 +151,24 @@ class MirrorActions {
           if (!IsFileRecord(record) || !IsPending(record)) return true;
           std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
           std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-          Status failure;
-          DestinationTree* tree = trees_[RootOf(path, relPath)].Get(failure);
+          const TreeAction onTree = TreeOf(RootOf(path, relPath));
           if (!backup) {
-            Act("Delete File      : " + path, counts_.filesDeleted,
-                [tree, failure, relPath = std::move(relPath)] {
-                  return OnTree(tree, failure,
-                                [&](DestinationTree& t) { return t.DeleteFile(relPath); });
+            Act({"Delete File", path, ""}, counts_.filesDeleted,
+                [onTree, relPath = std::move(relPath)] {
+                  return onTree([&](DestinationTree& t) { return t.DeleteFile(relPath); });
                 });
             return true;
           }
           std::string backupRel = plan_.backupRun + kPathSeparator + relPath;
           Status backupFailure;
           DestinationTree* backupTree = backup_.Get(backupFailure);
-          std::string line = "Move To Backup   : " + path + " -> " + plan_.backupRoot + backupRel;
+          ActionRecord move{"Move To Backup", path, plan_.backupRoot + backupRel};
           Act(
-              std::move(line), counts_.filesDeleted,
-              [tree, failure, backupTree, backupFailure, relPath = std::move(relPath),
+              std::move(move), counts_.filesDeleted,
+              [onTree, backupTree, backupFailure, relPath = std::move(relPath),
                backupRel = std::move(backupRel)] {
                 if (backupTree == nullptr) return backupFailure;
-                return OnTree(tree, failure, [&](DestinationTree& t) {
+                return onTree([&](DestinationTree& t) {
                   return t.MoveFileTo(relPath, *backupTree, backupRel);
                 });
               },
@@ -163,14 +183,12 @@ class MirrorActions {
 
   void RemovePendingDirectories(std::int64_t highestDepth) {
     SweepLevels(destination_, highestDepth, 0, [&](const TStrArrayClass& record) {
-      const std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
+      std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
       std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-      Status failure;
-      DestinationTree* tree = trees_[RootOf(path, relPath)].Get(failure);
-      Act("Remove Directory : " + path, counts_.foldersRemoved,
-          [tree, failure, relPath = std::move(relPath)] {
-            return OnTree(tree, failure,
-                          [&](DestinationTree& t) { return t.RemoveDirectory(relPath); });
+      const TreeAction onTree = TreeOf(RootOf(path, relPath));
+      Act({"Remove Directory", std::move(path), ""}, counts_.foldersRemoved,
+          [onTree, relPath = std::move(relPath)] {
+            return onTree([&](DestinationTree& t) { return t.RemoveDirectory(relPath); });
           });
     });
   }
@@ -179,37 +197,56 @@ class MirrorActions {
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
       for (std::size_t root = 0; root < trees_.size(); ++root) {
-        Status failure;
-        DestinationTree* tree = trees_[root].Get(failure);
-        Act("Make Directory : " + plan_.toRoots[root] + relPath, counts_.foldersMade,
-            [tree, failure, relPath] {
-              return OnTree(tree, failure,
-                            [&](DestinationTree& t) { return t.MakeDirectory(relPath); });
+        const TreeAction onTree = TreeOf(root);
+        Act({"Make Directory", plan_.toRoots[root] + relPath, ""}, counts_.foldersMade,
+            [onTree, relPath] {
+              return onTree([&](DestinationTree& t) { return t.MakeDirectory(relPath); });
             });
       }
     });
   }
 
   void CopyPendingFiles() {
+    if (plan_.observer != nullptr) TellCopiesBegin();
     ReadWholeInventory(platform_, source_, Records::kPending, [&](const TStrArrayClass& record) {
       if (!IsFileRecord(record) || !IsPending(record)) return true;
       const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
       for (std::size_t root = 0; root < trees_.size(); ++root) {
-        const std::string to = plan_.toRoots[root] + relPath;
+        std::string to = plan_.toRoots[root] + relPath;
         const auto replace = keptForBackup_.count(to) != 0 ? DestinationTree::Replace::kNo
                                                            : DestinationTree::Replace::kYes;
-        Status failure;
-        DestinationTree* tree = trees_[root].Get(failure);
-        Act("Copy File      : " + from + " -> " + to, counts_.filesCopied,
-            [tree, failure, from, relPath, replace] {
-              return OnTree(tree, failure,
-                            [&](DestinationTree& t) { return t.CopyFile(from, relPath, replace); });
-            });
+        const TreeAction onTree = TreeOf(root);
+        // Written by the worker, read once the action is done.
+        auto bytes = std::make_shared<std::uint64_t>(0);
+        Act(
+            {"Copy File", from, std::move(to)}, counts_.filesCopied,
+            [onTree, from, relPath, replace, bytes] {
+              return onTree([&](DestinationTree& t) {
+                auto copied = t.CopyFile(from, relPath, replace);
+                if (copied) *bytes = *copied;
+                return copied.status();
+              });
+            },
+            [this, bytes](const Status&) { counts_.bytesCopied += *bytes; });
       }
       return true;
     });
     pipeline_.Drain();
+  }
+
+  // Tells the observer how many copies come and how many bytes they hold.
+  void TellCopiesBegin() {
+    std::int64_t copies = 0;
+    std::uint64_t bytes = 0;
+    ReadWholeInventory(platform_, source_, Records::kPending, [&](const TStrArrayClass& record) {
+      if (!IsFileRecord(record) || !IsPending(record)) return true;
+      copies += static_cast<std::int64_t>(trees_.size());
+      const auto size = platform_.SizeOf(UnescapeRecordPath(record.GetItem(kFullPathField)));
+      bytes += size.value_or(0) * trees_.size();
+      return true;
+    });
+    plan_.observer->CopiesBegin(copies, bytes);
   }
 
   // Sweeps the inventory once per level, from level `first` to level `last`
@@ -236,6 +273,12 @@ class MirrorActions {
     file.Close();
   }
 
+  TreeAction TreeOf(std::size_t root) {
+    TreeAction action{nullptr, Status::Ok()};
+    action.tree = trees_[root].Get(action.failure);
+    return action;
+  }
+
   // The root of the destination record `fullPath`: the one it begins with,
   // followed by `relPath`.
   std::size_t RootOf(std::string_view fullPath, std::string_view relPath) const {
@@ -250,13 +293,18 @@ class MirrorActions {
 
   // Gives one action to the pipeline (in a dry run, an action that does
   // nothing), which logs it, and its failure on the line after.
-  void Act(std::string line, std::int64_t& done, std::function<Status()> action,
+  void Act(ActionRecord record, std::int64_t& done, std::function<Status()> action,
            std::function<void(const Status&)> onDone = {}) {
     if (plan_.dryRun) action = [] { return Status::Ok(); };
+    std::string line = LineOf(record);
     pipeline_.Submit(std::move(line), std::move(action),
-                     [this, &done, onDone = std::move(onDone)](const Status& status) {
+                     [this, &done, record = std::move(record),
+                      onDone = std::move(onDone)](const Status& status) {
                        ++(status ? done : counts_.failed);
                        if (onDone) onDone(status);
+                       if (plan_.observer == nullptr) return;
+                       if (!status) plan_.observer->ActionFailed(record, status);
+                       plan_.observer->ActionDone(counts_);
                      });
   }
 

@@ -13,6 +13,37 @@
 
 namespace fts {
 
+// What the actions did (in a dry run: would have done).
+struct ActionCounts {
+  std::int64_t filesDeleted = 0;  // or moved to the backup folder
+  std::int64_t foldersRemoved = 0;
+  std::int64_t foldersMade = 0;
+  std::int64_t filesCopied = 0;
+  std::int64_t failed = 0;  // each logged with an "Action Failed    : " line
+  std::uint64_t bytesCopied = 0;
+
+  std::int64_t Done() const {
+    return filesDeleted + foldersRemoved + foldersMade + filesCopied + failed;
+  }
+};
+
+// One action as its log line tells it: "Copy File" of `path` to `to`.
+struct ActionRecord {
+  std::string action;  // "Delete File", "Move To Backup", "Remove Directory"...
+  std::string path;
+  std::string to;  // for a copy or a move
+};
+
+// Told of the actions as they are logged, on the thread that logs them.
+class ActionObserver {
+ public:
+  virtual ~ActionObserver() = default;
+  // The copies begin: how many, and how many bytes the files hold.
+  virtual void CopiesBegin(std::int64_t copies, std::uint64_t bytes) = 0;
+  virtual void ActionDone(const ActionCounts& counts) = 0;
+  virtual void ActionFailed(const ActionRecord& action, const Status& failure) = 0;
+};
+
 // What the actions work on besides the inventories.
 struct MirrorPlan {
   const std::vector<std::string>& toRoots;  // each ends in the separator
@@ -22,15 +53,7 @@ struct MirrorPlan {
   // (ending in the separator) and the run's own folder in it; empty: none.
   std::string backupRoot;
   std::string backupRun;
-};
-
-// What the actions did (in a dry run: would have done).
-struct ActionCounts {
-  std::int64_t filesDeleted = 0;  // or moved to the backup folder
-  std::int64_t foldersRemoved = 0;
-  std::int64_t foldersMade = 0;
-  std::int64_t filesCopied = 0;
-  std::int64_t failed = 0;  // each logged with an "Action Failed    : " line
+  ActionObserver* observer = nullptr;
 };
 
 // Carries out (unless a dry run) and logs every pending action, or logs "No

@@ -17,7 +17,8 @@ class ForwardingDestinationTree : public DestinationTree {
   }
   Status MakeDirectory(std::string_view relPath) override { return inner_->MakeDirectory(relPath); }
   using DestinationTree::CopyFile;
-  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
+  Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
+                                 Replace replace) override {
     return inner_->CopyFile(from, relPath, replace);
   }
   // `target` may be a forwarding tree too: the move goes between the trees
@@ -64,6 +65,13 @@ class ForwardingPlatform : public Platform {
   Status DeleteFile(const std::string& path) override { return inner_.DeleteFile(path); }
   Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
     return inner_.OpenDestination(root);
+  }
+  std::optional<std::uint64_t> SizeOf(const std::string& path) override {
+    return inner_.SizeOf(path);
+  }
+  bool StderrIsTerminal() override { return inner_.StderrIsTerminal(); }
+  Status ReplaceFile(const std::string& path, std::string_view contents) override {
+    return inner_.ReplaceFile(path, contents);
   }
   LocalDateTime Now() override { return inner_.Now(); }
   std::optional<LocalDateTime> ToLocalTime(const FileTime& time) override {

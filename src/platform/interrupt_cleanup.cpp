@@ -9,6 +9,8 @@
 
 #include "platform/windows_paths.h"
 #else
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
@@ -18,6 +20,16 @@ namespace {
 constexpr int kSlotCount = static_cast<int>(CleanupSlot::kCopyTemporary) + kMostActionWorkers;
 
 thread_local int tWorker = 0;
+
+// The report an interrupt writes: a buffer that only the registering thread
+// replaces, with interrupts held off.
+struct InterruptReport {
+  std::string path;
+  std::string temporary;
+  std::string text;
+  std::size_t exitCodeAt = 0;
+};
+InterruptReport* gReport = nullptr;
 
 int SlotIndex(CleanupSlot slot) {
   const int i = static_cast<int>(slot);
@@ -53,14 +65,39 @@ void DeleteRegisteredFiles() {
   }
 }
 
+void WriteReport(int exitCode) {
+  if (gReport == nullptr) return;
+  std::string& text = gReport->text;
+  if (gReport->exitCodeAt + 3 <= text.size()) {
+    text[gReport->exitCodeAt] = static_cast<char>('0' + exitCode / 100);
+    text[gReport->exitCodeAt + 1] = static_cast<char>('0' + exitCode / 10 % 10);
+    text[gReport->exitCodeAt + 2] = static_cast<char>('0' + exitCode % 10);
+  }
+  const std::wstring temporary = SystemPath(gReport->temporary);
+  const HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  const BOOL wrote =
+      WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(out);
+  if (!wrote || written != text.size() ||
+      !MoveFileExW(temporary.c_str(), SystemPath(gReport->path).c_str(),
+                   MOVEFILE_REPLACE_EXISTING)) {
+    DeleteFileW(temporary.c_str());
+  }
+}
+
 // Runs on a thread of its own while the main flow goes on. It ends the
 // process at once, running none of the program's or the libraries' exit
 // code, which could wait for a lock that a stopped thread holds.
 BOOL WINAPI OnConsoleControl(DWORD type) {
-  InterruptCleanup cleanup;
   // Ctrl-C is signal 2, Ctrl-Break and the closing of the console are
   // reported like SIGTERM.
-  TerminateProcess(GetCurrentProcess(), type == CTRL_C_EVENT ? 128 + 2 : 128 + 15);
+  const int exitCode = type == CTRL_C_EVENT ? 128 + 2 : 128 + 15;
+  InterruptCleanup cleanup;
+  WriteReport(exitCode);
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
   return TRUE;
 }
 #else
@@ -76,10 +113,34 @@ void DeleteRegisteredFiles() {
   }
 }
 
+// Only calls that are safe in a signal handler.
+void WriteReport(int exitCode) {
+  if (gReport == nullptr) return;
+  std::string& text = gReport->text;
+  if (gReport->exitCodeAt + 3 <= text.size()) {
+    text[gReport->exitCodeAt] = static_cast<char>('0' + exitCode / 100);
+    text[gReport->exitCodeAt + 1] = static_cast<char>('0' + exitCode / 10 % 10);
+    text[gReport->exitCodeAt + 2] = static_cast<char>('0' + exitCode % 10);
+  }
+  const char* temporary = gReport->temporary.c_str();
+  const int out = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (out < 0) return;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(out, text.data() + done, text.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  if (close(out) != 0 || done != text.size() || rename(temporary, gReport->path.c_str()) != 0) {
+    unlink(temporary);
+  }
+}
+
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 void OnSignal(int signalNumber) {
   InterruptCleanup cleanup;
+  WriteReport(128 + signalNumber);
   _exit(128 + signalNumber);
 }
 #endif
@@ -88,6 +149,23 @@ void OnSignal(int signalNumber) {
 
 void SetInterruptCleanupWorker(int worker) {
   if (worker >= 0 && worker < kMostActionWorkers) tWorker = worker;
+}
+
+void SetInterruptReport(const std::string& path, const std::string& text, std::size_t exitCodeAt) {
+  InterruptReport* report = path.empty() ? nullptr : new InterruptReport;
+  if (report != nullptr) {
+    report->path = path;
+    report->temporary = path + ".tmp-interrupted";
+    report->text = text;
+    report->exitCodeAt = exitCodeAt;
+  }
+  InterruptReport* old = nullptr;
+  {
+    InterruptHoldOff holdOff;
+    old = gReport;
+    gReport = report;
+  }
+  delete old;
 }
 
 #ifdef _WIN32
@@ -104,6 +182,8 @@ void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path) {
 void InstallInterruptHandlers() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
+
+void KeepInterruptsAway() {}
 
 InterruptHoldOff::InterruptHoldOff() {
   if (tHoldOffDepth++ == 0) AcquireSRWLockShared(&gHoldOffLock);
@@ -141,6 +221,14 @@ void InstallInterruptHandlers() {
     sigaction(s, &action, nullptr);
   // A closed standard output must not kill the run before its clean-up.
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+void KeepInterruptsAway() {
+  sigset_t block;
+  sigemptyset(&block);
+  for (int s : kSignals)
+    sigaddset(&block, s);
+  pthread_sigmask(SIG_BLOCK, &block, nullptr);
 }
 
 InterruptHoldOff::InterruptHoldOff() {

@@ -3,6 +3,7 @@
 // signal handler, so the paths are kept ready for it here.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace fts {
@@ -23,9 +24,19 @@ void SetInterruptCleanupPath(CleanupSlot slot, const std::string& path);
 // a thread that never calls this is worker 0).
 void SetInterruptCleanupWorker(int worker);
 
-// From here on an interrupt deletes the registered files and ends the
-// process with 128 + the signal number.
+// The report an interrupt writes before the process ends: `text` goes to
+// `path` through a temporary name beside it, with the three characters at
+// `exitCodeAt` replaced by 128 + the signal number. An empty path clears it.
+void SetInterruptReport(const std::string& path, const std::string& text, std::size_t exitCodeAt);
+
+// From here on an interrupt deletes the registered files, writes the
+// report, and ends the process with 128 + the signal number.
 void InstallInterruptHandlers();
+
+// Keeps interrupts off the calling thread, so that they reach the thread
+// that registers the files and the report (on POSIX systems; the control
+// handler of Windows has a thread of its own).
+void KeepInterruptsAway();
 
 // Holds interrupts back while a file is created and registered, so that no
 // interrupt falls between the two. Hold-offs nest. On POSIX systems the

@@ -174,11 +174,12 @@ class DestinationTree {
   virtual Status MakeDirectory(std::string_view relPath) = 0;
   // Copies the source file `from` (links followed) with its contents,
   // permission bits and last-write time, without ever leaving a partial file
-  // under `relPath`. With Replace::kYes it replaces what stands there; with
-  // kNo it fails when something does.
+  // under `relPath`; gives the number of bytes copied. With Replace::kYes it
+  // replaces what stands there; with kNo it fails when something does.
   enum class Replace { kYes, kNo };
-  virtual Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) = 0;
-  Status CopyFile(const std::string& from, std::string_view relPath) {
+  virtual Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
+                                         Replace replace) = 0;
+  Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath) {
     return CopyFile(from, relPath, Replace::kYes);
   }
   // Moves the file (or link) `relPath` to `targetRelPath` below the root of
@@ -221,6 +222,14 @@ class Platform {
 
   // Deletes one of the run's own files.
   virtual Status DeleteFile(const std::string& path) = 0;
+
+  // The size of a file (links followed); nullopt when it cannot be read.
+  virtual std::optional<std::uint64_t> SizeOf(const std::string& path) = 0;
+  // True when standard error is a terminal.
+  virtual bool StderrIsTerminal() = 0;
+  // Writes `contents` to `path`, replacing what stands there in one step: the
+  // text goes to a temporary name beside it first.
+  virtual Status ReplaceFile(const std::string& path, std::string_view contents) = 0;
 
   // The destination tree below `root`, which is followed once, as typed.
   virtual Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) = 0;

@@ -162,7 +162,8 @@ class PosixDestinationTree : public DestinationTree {
                     [](int parent, const char* name) { return mkdirat(parent, name, 0777) == 0; });
   }
 
-  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
+  Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
+                                 Replace replace) override {
     const std::string to = rootPath_ + std::string(relPath);
     struct stat st;
     auto in = OpenSourceFile(from, st);
@@ -173,7 +174,8 @@ class PosixDestinationTree : public DestinationTree {
     auto parent = OpenFolder(parentPath, to, "copy to");
     if (!parent) return parent.status();
     const Target target{parent->fd, std::string(nameView), to, replace};
-    return CopyOpenFile({in->Get(), from}, st, target);
+    if (Status copied = CopyOpenFile({in->Get(), from}, st, target); !copied) return copied;
+    return static_cast<std::uint64_t>(st.st_size);
   }
 
   Status MoveFileTo(std::string_view relPath, DestinationTree& other,

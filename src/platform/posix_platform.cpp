@@ -318,6 +318,28 @@ class PosixPlatform : public Platform {
     return unlink(path.c_str()) == 0 ? Status::Ok() : SystemError("delete", path);
   }
 
+  std::optional<std::uint64_t> SizeOf(const std::string& path) override {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+
+  bool StderrIsTerminal() override { return isatty(2) == 1; }
+
+  Status ReplaceFile(const std::string& path, std::string_view contents) override {
+    const std::string temporary = path + ".tmp-" + std::to_string(getpid());
+    Fd out(open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!out.Valid()) return SystemError("create", temporary);
+    PosixFile file(out.Release(), temporary);
+    Status status = file.Append(contents.data(), contents.size());
+    if (Status closed = file.Close(); status && !closed) status = closed;
+    if (status && rename(temporary.c_str(), path.c_str()) != 0) {
+      status = SystemError("replace", path);
+    }
+    if (!status) unlink(temporary.c_str());  // the failure told is the one above
+    return status;
+  }
+
   Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
     PosixCopyOptions options;
     options.unnamedFiles = unnamedFiles_;

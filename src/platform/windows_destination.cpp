@@ -124,7 +124,8 @@ class WindowsDestinationTree : public DestinationTree {
                                                                 : SystemError("make", path);
   }
 
-  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
+  Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
+                                 Replace replace) override {
     const std::string to = rootPath_ + std::string(relPath);
     // A file that another program holds open, even for writing, is copied
     // as it stands.
@@ -148,7 +149,11 @@ class WindowsDestinationTree : public DestinationTree {
     if (!held) {
       return held.status();
     }
-    return CopyOpenFile({in.Get(), from}, information, SystemOf(relPath), to, replace);
+    if (Status copied = CopyOpenFile({in.Get(), from}, information, SystemOf(relPath), to, replace);
+        !copied) {
+      return copied;
+    }
+    return (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
   }
 
   Status MoveFileTo(std::string_view relPath, DestinationTree& other,
@@ -176,9 +181,8 @@ class WindowsDestinationTree : public DestinationTree {
       return SystemError("move", path, error);
     }
     // Another volume: a copy that is complete before the original goes.
-    if (Status copied = target.CopyFile(DisplayPath(system), targetRelPath, Replace::kNo);
-        !copied) {
-      return copied;
+    if (auto copied = target.CopyFile(DisplayPath(system), targetRelPath, Replace::kNo); !copied) {
+      return copied.status();
     }
     return DeleteFile(relPath);
   }

@@ -591,6 +591,42 @@ class WindowsPlatform : public Platform {
     return DeleteFileW(SystemPath(path).c_str()) ? Status::Ok() : SystemError("delete", path);
   }
 
+  std::optional<std::uint64_t> SizeOf(const std::string& path) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) {
+      return std::nullopt;
+    }
+    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+
+  bool StderrIsTerminal() override {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+  }
+
+  Status ReplaceFile(const std::string& path, std::string_view contents) override {
+    const std::string temporary = path + ".tmp-" + std::to_string(GetCurrentProcessId());
+    const std::wstring system = SystemPath(temporary);
+    const HANDLE handle = CreateFileW(system.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return SystemError("create", temporary);
+    }
+    WindowsFile file(handle, system);
+    Status status = file.Append(contents.data(), contents.size());
+    if (Status closed = file.Close(); status && !closed) {
+      status = closed;
+    }
+    if (status && !MoveFileExW(system.c_str(), SystemPath(path).c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      status = SystemError("replace", path);
+    }
+    if (!status) {
+      DeleteFileW(system.c_str());  // the failure told is the one above
+    }
+    return status;
+  }
+
   Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) override {
     return OpenWindowsDestination(root);
   }

@@ -30,7 +30,9 @@ void ConsoleLog::WriteLog(std::string_view message) {
   line += ' ';
   line += message;
   line += kConsoleLineEnd;
+  if (status_ != nullptr) status_->Hide();
   platform_.WriteStdout(line);
+  if (status_ != nullptr) status_->Show();
 }
 
 void ConsoleLog::WritePlain(std::string_view text) {

@@ -11,11 +11,21 @@ namespace fts {
 // "YYYY/MM/DD HH:MM:SS".
 std::string FormatLogStamp(const LocalDateTime& now);
 
+// A line on a terminal that the log's lines must not run into: it is taken
+// away before each log line and drawn again after it.
+class StatusLine {
+ public:
+  virtual ~StatusLine() = default;
+  virtual void Hide() = 0;
+  virtual void Show() = 0;
+};
+
 class ConsoleLog {
  public:
   explicit ConsoleLog(Platform& platform) : platform_(platform) {}
 
   void SetDryRun(bool dryRun) { dryRun_ = dryRun; }
+  void SetStatusLine(StatusLine* status) { status_ = status; }
 
   // The stamp, in a dry run " [--dry-run]", then a blank and the message.
   void WriteLog(std::string_view message);
@@ -25,6 +35,7 @@ class ConsoleLog {
  private:
   Platform& platform_;
   bool dryRun_ = false;
+  StatusLine* status_ = nullptr;
 };
 
 }  // namespace fts

@@ -12,6 +12,8 @@
 #include "platform/status.h"
 #include "run/command_line.h"
 #include "run/console_log.h"
+#include "run/run_monitor.h"
+#include "run/run_report.h"
 #include "run/version.h"
 
 namespace fts {
@@ -82,83 +84,136 @@ bool OverDeletionLimit(const DeletionLimit& limit, const MarkingResult& marked, 
   return over;
 }
 
-// Steps 1 to 13 of a run; returns the exit code. `inventories` receives the
-// names of the inventory files this run creates.
-int RunSequence(const std::vector<std::string>& arguments, Platform& platform, ConsoleLog& log,
-                InventoryFiles& inventories) {
-  const LocalDateTime start = platform.Now();
-  CommandLine commandLine;
-  InitOptionTable(commandLine.optionTable);
-  TStrManipulatorClass manipulator;
+// Steps 1 to 13 of a run, one after the other; Run returns the exit code.
+class RunSequence {
+ public:
+  RunSequence(Platform& platform, ConsoleLog& log, InventoryFiles& inventories, RunRecord& record)
+      : platform_(platform), log_(log), inventories_(inventories), record_(record) {}
 
-  std::string reason;
-  if (!ParseCommandLine(arguments, platform, manipulator, commandLine, reason)) {
-    log.WritePlain("Invalid Command Line Argument.");
-    if (!reason.empty())
-      platform.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
-    return kExitError;
-  }
-  if (commandLine.helpRequested) {
-    for (auto line : kUsage)
-      log.WritePlain(line);
-    log.WritePlain("");
-    return kExitNormal;
-  }
-  if (commandLine.versionRequested) {
-    log.WritePlain(std::string("FernwickTreeSyncer ") + std::string(kVersion));
-    return kExitNormal;
-  }
-
-  const bool dryRun = commandLine.dryRun;
-  log.SetDryRun(dryRun);
-  if (dryRun) LogDryRunNotice(log);
-
-  log.WriteLog(kStartBanner);
-  log.WriteLog("MirrorFromPath : " + commandLine.mirrorFromPath);
-  log.WriteLog("MirrorToPath   : " + commandLine.mirrorToPath);
-
-  const TreeRoots& roots = commandLine.roots;
-  InventoryListing listing(platform, log, roots, commandLine.exclusions, inventories);
-  log.WriteLog("Get MirrorFromPath Information...");
-  if (!listing.ListSource()) {
-    log.WriteLog(kAbnormalEndBanner);
-    return kExitNoInventoryName;
-  }
-  log.WriteLog("Get MirrorToPath Information...");
-  if (!listing.ListDestination()) {
-    log.WriteLog(kAbnormalEndBanner);
-    return kExitNoInventoryName;
-  }
-  const ListingFindings& listed = listing.Findings();
-
-  const ToLineIndex toLineIndex = BuildToLineIndex(platform, inventories.destination.name);
-  log.WriteLog("Detect The Difference In These Folders...");
-  const MarkingResult marked =
-      MarkIdenticalRecords(platform, inventories, toLineIndex,
-                           {listed.unlistedSourceFolders, listed.destinationFoldersKept});
-  // Decided before the first action: over the limit, nothing is done.
-  if (commandLine.deletionLimit && OverDeletionLimit(*commandLine.deletionLimit, marked, log)) {
-    log.WriteLog(kAbnormalEndBanner);
-    return kExitDeletionLimit;
+  int Run(const std::vector<std::string>& arguments) {
+    record_.start = platform_.Now();
+    InitOptionTable(commandLine_.optionTable);
+    TStrManipulatorClass manipulator;
+    std::string reason;
+    if (!ParseCommandLine(arguments, platform_, manipulator, commandLine_, reason)) {
+      log_.WritePlain("Invalid Command Line Argument.");
+      if (!reason.empty()) {
+        platform_.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
+      }
+      return kExitError;
+    }
+    if (commandLine_.helpRequested) {
+      for (auto line : kUsage)
+        log_.WritePlain(line);
+      log_.WritePlain("");
+      return kExitNormal;
+    }
+    if (commandLine_.versionRequested) {
+      log_.WritePlain("FernwickTreeSyncer " + std::string(kVersion));
+      return kExitNormal;
+    }
+    record_.source = commandLine_.mirrorFromPath;
+    record_.destination = commandLine_.mirrorToPath;
+    record_.dryRun = commandLine_.dryRun;
+    RunMonitor monitor(platform_, log_, record_, commandLine_.reportFile, commandLine_.progress);
+    monitor_ = &monitor;
+    const int exitCode = Mirror();
+    monitor_ = nullptr;
+    return exitCode;
   }
 
-  MirrorPlan plan{
-      roots.toRoots, dryRun, commandLine.jobs > 0 ? commandLine.jobs : kDefaultJobs, {}, {}};
-  if (!commandLine.backupDir.empty()) {
-    plan.backupRoot = RootOf(commandLine.backupDir);
-    plan.backupRun = RunFolderName(start);
-  }
-  const ActionCounts done = RunMirrorActions(platform, log, inventories, plan);
+  // Whether the run got as far as the mirror (and so has figures and, when
+  // asked, a report to write).
+  bool Mirrored() const { return mirrored_; }
+  const CommandLine& Command() const { return commandLine_; }
 
-  // A folder that could not be listed or an action that failed leaves the
-  // destination short of a mirror: the run must not end as a success.
-  if (listed.anyFolderUnlisted || done.failed > 0) {
-    log.WriteLog(kAbnormalEndBanner);
-    return kExitActionsFailed;
+ private:
+  int Mirror() {
+    mirrored_ = true;
+    const bool dryRun = commandLine_.dryRun;
+    log_.SetDryRun(dryRun);
+    if (dryRun) LogDryRunNotice(log_);
+    log_.WriteLog(kStartBanner);
+    log_.WriteLog("MirrorFromPath : " + commandLine_.mirrorFromPath);
+    log_.WriteLog("MirrorToPath   : " + commandLine_.mirrorToPath);
+
+    const TreeRoots& roots = commandLine_.roots;
+    InventoryListing listing(platform_, log_, roots, commandLine_.exclusions, inventories_);
+    listing.SetProgress([this](std::int64_t listed) { monitor_->Listed(listed); });
+    monitor_->Phase("listing");
+    log_.WriteLog("Get MirrorFromPath Information...");
+    if (!listing.ListSource()) return End(kAbnormalEndBanner, kExitNoInventoryName);
+    log_.WriteLog("Get MirrorToPath Information...");
+    if (!listing.ListDestination()) return End(kAbnormalEndBanner, kExitNoInventoryName);
+    const ListingFindings& listed = listing.Findings();
+    RunFigures& figures = record_.figures;
+    figures.sourceFiles = listed.sourceFiles;
+    figures.sourceFolders = listed.sourceFolders;
+    figures.destinationFiles = listed.destinationFiles;
+    figures.destinationFolders = listed.destinationFolders;
+    figures.excludedEntries = listed.sourceExcluded + listed.destinationExcluded;
+
+    monitor_->Phase("comparing");
+    const ToLineIndex toLineIndex = BuildToLineIndex(platform_, inventories_.destination.name);
+    log_.WriteLog("Detect The Difference In These Folders...");
+    const MarkingResult marked =
+        MarkIdenticalRecords(platform_, inventories_, toLineIndex,
+                             {listed.unlistedSourceFolders, listed.destinationFoldersKept});
+    figures.identicalEntries = marked.identicalPairs;
+    // Decided before the first action: over the limit, nothing is done.
+    if (commandLine_.deletionLimit &&
+        OverDeletionLimit(*commandLine_.deletionLimit, marked, log_)) {
+      return End(kAbnormalEndBanner, kExitDeletionLimit);
+    }
+
+    monitor_->Phase("actions");
+    monitor_->ActionsBegin(marked.destinationPending +
+                           (listed.sourceFiles + listed.sourceFolders - marked.identicalPairs));
+    MirrorPlan plan{
+        roots.toRoots, dryRun, commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs, {}, {},
+        monitor_};
+    if (!commandLine_.backupDir.empty()) {
+      plan.backupRoot = RootOf(commandLine_.backupDir);
+      plan.backupRun = RunFolderName(record_.start);
+    }
+    figures.actions = RunMirrorActions(platform_, log_, inventories_, plan);
+
+    // A folder that could not be listed or an action that failed leaves the
+    // destination short of a mirror: the run must not end as a success.
+    if (listed.anyFolderUnlisted || figures.actions.failed > 0) {
+      return End(kAbnormalEndBanner, kExitActionsFailed);
+    }
+    return End(kNormalEndBanner, kExitNormal);
   }
-  log.WriteLog(kNormalEndBanner);
-  if (dryRun) LogDryRunNotice(log);
-  return kExitNormal;
+
+  // The end banner, in a dry run the notice after a normal end, and with
+  // --stats the run's figures.
+  int End(std::string_view banner, int exitCode) {
+    monitor_->Phase("ending");
+    log_.WriteLog(banner);
+    if (commandLine_.dryRun && exitCode == kExitNormal) LogDryRunNotice(log_);
+    if (commandLine_.stats) {
+      for (const std::string& line : StatsLines(record_.figures))
+        log_.WriteLog(line);
+    }
+    return exitCode;
+  }
+
+  Platform& platform_;
+  ConsoleLog& log_;
+  InventoryFiles& inventories_;
+  RunRecord& record_;
+  CommandLine commandLine_;
+  RunMonitor* monitor_ = nullptr;
+  bool mirrored_ = false;
+};
+
+// Writes the report of a run that has ended, in one step.
+void WriteReport(Platform& platform, const std::string& file, RunRecord& record) {
+  record.end = platform.Now();
+  if (const Status written = platform.ReplaceFile(file, ReportJson(record)); !written) {
+    platform.WriteStderr("FernwickTreeSyncer: " + written.Message() + std::string(kConsoleLineEnd));
+  }
 }
 
 // Step 14: deletes the inventory files that this run created, and only those.
@@ -181,10 +236,12 @@ void CleanUp(Platform& platform, InventoryFiles& inventories) {
 int RunFernwickTreeSyncer(const std::vector<std::string>& arguments, Platform& platform) {
   InventoryFiles inventories;
   ConsoleLog log(platform);
+  RunRecord record;
+  RunSequence run(platform, log, inventories, record);
   int exitCode = kExitError;
   std::string failure;
   try {
-    exitCode = RunSequence(arguments, platform, log, inventories);
+    exitCode = run.Run(arguments);
   } catch (const RunError& error) {
     failure = std::string(error.KindText()) + ": " + error.what();
   } catch (const std::exception& error) {
@@ -194,6 +251,15 @@ int RunFernwickTreeSyncer(const std::vector<std::string>& arguments, Platform& p
   if (!failure.empty()) {
     platform.WriteStdout("Unhandled Error : " + failure + std::string(kConsoleLineEnd));
     exitCode = kExitError;
+  }
+  if (run.Mirrored() && !run.Command().reportFile.empty()) {
+    record.exitCode = exitCode;
+    record.ending = !failure.empty()          ? "unhandled error"
+                    : exitCode == kExitNormal ? "normal end"
+                                              : "abnormal end";
+    record.error = failure;
+    WriteReport(platform, run.Command().reportFile, record);
+    SetInterruptReport("", "", 0);
   }
   return exitCode;
 }

@@ -61,7 +61,7 @@ TEST(ParallelActionsTest, TheLogIsTheSameWithOneJobAndWithEight) {
     logs.push_back(log);
   }
   EXPECT_EQ(codes, (std::vector<int>{3, 3, 3, 3}));
-  EXPECT_GT(std::count(logs[0].begin(), logs[0].end(), '\n'), 400);
+  EXPECT_GT(std::count(logs[0].begin(), logs[0].end(), '\n'), 350);
   EXPECT_NE(logs[0].find("Action Failed    : Injected failure"), std::string::npos);
   for (std::size_t i = 1; i < logs.size(); ++i)
     EXPECT_EQ(logs[i], logs[0]) << "run " << i;

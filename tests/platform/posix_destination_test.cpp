@@ -78,7 +78,7 @@ TEST_P(PosixDestinationTest, ReplacesALinkWithoutWritingThroughIt) {
 
 TEST_P(PosixDestinationTest, FailsWithoutLeavingAnythingWhenTheNameIsAFolder) {
   test::MakeDirs(dir / "dst/to/inside");
-  const Status status = tree->CopyFile(dir / "from", "to");
+  const Status status = tree->CopyFile(dir / "from", "to").status();
   EXPECT_FALSE(status);
   EXPECT_EQ(status.Message(), "cannot replace " + (dir / "dst/to") + ": Is a directory");
   ExpectOnly({"to/", "to/inside/"});
@@ -86,14 +86,14 @@ TEST_P(PosixDestinationTest, FailsWithoutLeavingAnythingWhenTheNameIsAFolder) {
 
 TEST_P(PosixDestinationTest, RefusesAFifoWithoutOpeningIt) {
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-  const Status status = tree->CopyFile(dir / "fifo", "to");
+  const Status status = tree->CopyFile(dir / "fifo", "to").status();
   EXPECT_FALSE(status);
   EXPECT_EQ(status.Cause(), "Not a regular file");
   ExpectOnly({});
 }
 
 TEST_P(PosixDestinationTest, ReportsAMissingDestinationFolder) {
-  const Status status = tree->CopyFile(dir / "from", "missing/to");
+  const Status status = tree->CopyFile(dir / "from", "missing/to").status();
   EXPECT_FALSE(status);
   EXPECT_EQ(status.Message(),
             "cannot copy to " + (dir / "dst/missing/to") + ": No such file or directory");
@@ -109,8 +109,9 @@ TEST_P(PosixDestinationTest, NoActionGoesThroughALinkBelowTheRoot) {
   const std::vector<std::string> outsideBefore = test::ListTree(dir / "outside");
 
   for (const Status& status :
-       {tree->CopyFile(dir / "from", "real/link/new.txt"), tree->DeleteFile("real/link/keep.txt"),
-        tree->MakeDirectory("real/link/made"), tree->RemoveDirectory("real/link/sub")}) {
+       {tree->CopyFile(dir / "from", "real/link/new.txt").status(),
+        tree->DeleteFile("real/link/keep.txt"), tree->MakeDirectory("real/link/made"),
+        tree->RemoveDirectory("real/link/sub")}) {
     EXPECT_FALSE(status);
     EXPECT_EQ(status.Cause(), "Too many levels of symbolic links") << status.Message();
   }

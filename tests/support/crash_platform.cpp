@@ -86,7 +86,8 @@ class CountedTree : public ForwardingDestinationTree {
     return ForwardingDestinationTree::MakeDirectory(relPath);
   }
   using DestinationTree::CopyFile;
-  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
+  Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
+                                 Replace replace) override {
     counter_.Tick();
     return ForwardingDestinationTree::CopyFile(from, relPath, replace);
   }

@@ -74,7 +74,8 @@ class FaultyTree : public ForwardingDestinationTree {
     return ForwardingDestinationTree::MakeDirectory(relPath);
   }
   using DestinationTree::CopyFile;
-  Status CopyFile(const std::string& from, std::string_view relPath, Replace replace) override {
+  Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
+                                 Replace replace) override {
     if (Status injected = Injected("copy to", relPath); !injected) return injected;
     return ForwardingDestinationTree::CopyFile(from, relPath, replace);
   }

@@ -82,6 +82,9 @@ struct StartOptions {
   // POSIX: standard output goes to this file (for example /dev/full)
   // instead of the pipe, or is closed when it is "-".
   std::string outputTo;
+  // POSIX: standard error is a terminal (a pseudo-terminal that the test
+  // reads as it reads a pipe).
+  bool errorsToTerminal = false;
 };
 
 // The binary run as a child process with the given arguments, its standard

@@ -131,8 +131,17 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Star
 
   int outPipe[2];
   int errPipe[2] = {-1, -1};
-  if (pipe(outPipe) != 0 || (!options.discardErrors && pipe(errPipe) != 0)) {
+  const bool errorPipe = !options.discardErrors && !options.errorsToTerminal;
+  if (pipe(outPipe) != 0 || (errorPipe && pipe(errPipe) != 0)) {
     throw std::runtime_error("pipe failed");
+  }
+  std::string terminal;
+  if (options.errorsToTerminal) {
+    errPipe[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (errPipe[0] < 0 || grantpt(errPipe[0]) != 0 || unlockpt(errPipe[0]) != 0) {
+      throw std::runtime_error("no pseudo-terminal");
+    }
+    terminal = ptsname(errPipe[0]);
   }
   if (options.outputPipeSize > 0) fcntl(outPipe[0], F_SETPIPE_SZ, options.outputPipeSize);
   posix_spawn_file_actions_t actions;
@@ -147,6 +156,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Star
   posix_spawn_file_actions_addclose(&actions, outPipe[0]);
   if (options.discardErrors) {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  } else if (options.errorsToTerminal) {
+    posix_spawn_file_actions_addopen(&actions, 2, terminal.c_str(), O_RDWR | O_NOCTTY, 0);
   } else {
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     posix_spawn_file_actions_addclose(&actions, errPipe[0]);

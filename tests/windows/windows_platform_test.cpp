@@ -65,7 +65,7 @@ class TreeByPath {
   Status RemoveDirectory(const std::string& path) { return tree_->RemoveDirectory(Rel(path)); }
   Status DeleteFile(const std::string& path) { return tree_->DeleteFile(Rel(path)); }
   Status CopyFile(const std::string& from, const std::string& to) {
-    return tree_->CopyFile(from, Rel(to));
+    return tree_->CopyFile(from, Rel(to)).status();
   }
 
  private:

@@ -1,5 +1,6 @@
 #include "inventory/inventory_listing.h"
 
+#include <chrono>
 #include <utility>
 
 #include "inventory/folder_walker.h"
@@ -12,6 +13,11 @@ namespace fts {
 namespace {
 
 constexpr std::size_t kWriteBufferSize = 256 << 10;
+
+// A walk whose first kReadAheadProbe entries take longer than kSlowProbe
+// reads the disk for them: its folders are read ahead on threads.
+constexpr std::int64_t kReadAheadProbe = 256;
+constexpr auto kSlowProbe = std::chrono::milliseconds(10);
 
 // Collects records and hands them to the system a large block at a time.
 class BufferedInventoryFile {
@@ -112,10 +118,19 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
       report.unlistedFolders.push_back(relPath);
     };
 
+    // A tree whose first entries come slowly is not in the system's cache:
+    // its folders are read ahead on several threads.
+    std::unique_ptr<BackgroundWork> readAhead;
+    const auto began = std::chrono::steady_clock::now();
+    std::int64_t walked = 0;
+
     // WriteFromRecord and WriteToRecord: one record per entry, every
     // directory entered, no listing ended early.
     const WalkCallback writeRecord = [&](const WalkEntry& entry, bool& descend) {
       if (stop != nullptr && stop->load(std::memory_order_relaxed)) return WalkNext::kStopWalk;
+      if (++walked == kReadAheadProbe && std::chrono::steady_clock::now() - began > kSlowProbe) {
+        readAhead = platform_.ReadFoldersAhead(root, options.links);
+      }
       if (!exclusions_.Empty() &&
           exclusions_.Excludes(entry.fullPath.substr(root.size()), !entry.isFile)) {
         // Neither listed nor entered; the folders that hold it stay.

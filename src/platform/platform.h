@@ -191,6 +191,12 @@ class DestinationTree {
                             std::string_view targetRelPath) = 0;
 };
 
+// Work the platform does in the background until this object goes.
+class BackgroundWork {
+ public:
+  virtual ~BackgroundWork() = default;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -202,6 +208,16 @@ class Platform {
                                                                   DirectoryListing* parent,
                                                                   std::string_view nameInParent,
                                                                   LinkPolicy policy) = 0;
+
+  // Starts reading the folders below `root` (ending in the separator) into
+  // the system's cache, for a walk that finds them slow to come; null where
+  // there is nothing to gain. Injected platforms see the walk's own calls only.
+  virtual std::unique_ptr<BackgroundWork> ReadFoldersAhead(const std::string& root,
+                                                           LinkPolicy policy) {
+    (void)root;
+    (void)policy;
+    return nullptr;
+  }
 
   // True for an existing directory; a link to a directory counts.
   virtual bool IsDirectory(const std::string& path) = 0;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/folder_read_ahead.h"
 #include "platform/platform.h"
 #include "platform/posix_destination.h"
 #include "platform/posix_fd.h"
@@ -324,6 +325,10 @@ class PosixPlatform : public Platform {
     return static_cast<std::uint64_t>(st.st_size);
   }
 
+  std::unique_ptr<BackgroundWork> ReadFoldersAhead(const std::string& root,
+                                                   LinkPolicy policy) override {
+    return std::make_unique<FolderReadAhead>(*this, root, policy, kReadAheadThreads);
+  }
   bool StderrIsTerminal() override { return isatty(2) == 1; }
 
   Status ReplaceFile(const std::string& path, std::string_view contents) override {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/command_line_split.h"
+#include "platform/folder_read_ahead.h"
 #include "platform/interrupt_cleanup.h"
 #include "platform/platform.h"
 #include "platform/regional_formats.h"
@@ -599,6 +600,10 @@ class WindowsPlatform : public Platform {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
 
+  std::unique_ptr<BackgroundWork> ReadFoldersAhead(const std::string& root,
+                                                   LinkPolicy policy) override {
+    return std::make_unique<FolderReadAhead>(*this, root, policy, kReadAheadThreads);
+  }
   bool StderrIsTerminal() override {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

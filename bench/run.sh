@@ -367,33 +367,55 @@ logs=$run_dir/logs
 
 say "preset $preset, $rounds rounds, scenarios $scenarios, work in $run_dir"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+# The tools of a scenario, after the floor, in an order that turns by one
+# each round: whatever slows the first run after the preparation (write-back,
+# a deletion, memory the system takes back) does not always hit one tool.
+rotated() {
+  local round=$1
+  shift
+  local tools=("$@") i n=$#
+  for ((i = 0; i < n; i++)); do echo "${tools[(i + round - 1) % n]}"; done
+}
+
 for round in $(seq 1 "$rounds"); do
   for scenario in "${scenario_list[@]}"; do
     base=$run_dir/r$round-$scenario
     cold=no
     [[ $scenario != *-cold ]] || cold=yes
+    what="${scenario_title[$scenario]}"
+    tools=(fts)
+    [[ $have_rsync == no ]] || tools+=(rsync)
     case $scenario in
       first)
         mkdir "$base-fts"
         [[ $have_rsync == no ]] || mkdir "$base-rsync"
+        tools+=(cp)
         sync
         warm "$src" "$base-fts"
         measure first floor "$round" /dev/null find "$src" "$base-fts" -printf "%T@ %s %p\n"
-        warm "$src" "$base-fts"
-        measure first fts "$round" "$logs/first-fts.log" "$binary" "$src" "$base-fts"
-        fts_ok "first copy, round $round" "$logs/first-fts.log"
-        check_tree base "$base-fts" "FernwickTreeSyncer, first copy, round $round"
-        [[ $round -gt 1 ]] || actions[first]=$(count_actions "$logs/first-fts.log")
-        if [[ $have_rsync == yes ]]; then
-          warm "$src" "$base-rsync"
-          measure first rsync "$round" "$logs/first-rsync.log" rsync -a --delete "$src/" "$base-rsync/"
-          ((run_status == 0)) || fail "rsync, first copy, round $round: exit status $run_status"
-          check_tree base "$base-rsync" "rsync, first copy, round $round"
-        fi
-        warm "$src"
-        measure first cp "$round" "$logs/first-cp.log" cp -a "$src" "$base-cp"
-        ((run_status == 0)) || fail "cp, first copy, round $round: exit status $run_status"
-        check_tree base "$base-cp" "cp, first copy, round $round"
+        for tool in $(rotated "$round" "${tools[@]}"); do
+          case $tool in
+            fts)
+              warm "$src" "$base-fts"
+              measure first fts "$round" "$logs/first-fts.log" "$binary" "$src" "$base-fts"
+              fts_ok "$what, round $round" "$logs/first-fts.log"
+              check_tree base "$base-fts" "FernwickTreeSyncer, $what, round $round"
+              [[ $round -gt 1 ]] || actions[first]=$(count_actions "$logs/first-fts.log")
+              ;;
+            rsync)
+              warm "$src" "$base-rsync"
+              measure first rsync "$round" "$logs/first-rsync.log" rsync -a --delete "$src/" "$base-rsync/"
+              ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+              check_tree base "$base-rsync" "rsync, $what, round $round"
+              ;;
+            cp)
+              warm "$src"
+              measure first cp "$round" "$logs/first-cp.log" cp -a "$src" "$base-cp"
+              ((run_status == 0)) || fail "cp, $what, round $round: exit status $run_status"
+              check_tree base "$base-cp" "cp, $what, round $round"
+              ;;
+          esac
+        done
         ;;
       nochange | dryrun | nochange-cold)
         # Neither tool may change this destination, so they share it; the
@@ -406,36 +428,39 @@ for round in $(seq 1 "$rounds"); do
         sync
         ready "$run_src" "$base"
         measure "$scenario" floor "$round" /dev/null find "$run_src" "$base" -printf "%T@ %s %p\n"
-        ready "$run_src" "$base"
-        measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "${flag[@]}" "$run_src" "$base"
-        fts_ok "$scenario, round $round" "$logs/$scenario-fts.log"
-        check_tree base "$base" "FernwickTreeSyncer, $scenario, round $round"
-        [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
-        if [[ $have_rsync == yes ]]; then
+        for tool in $(rotated "$round" "${tools[@]}"); do
           ready "$run_src" "$base"
-          measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "${flag[@]}" "$run_src/" "$base/"
-          ((run_status == 0)) || fail "rsync, $scenario, round $round: exit status $run_status"
-          check_tree base "$base" "rsync, $scenario, round $round"
-        fi
+          if [[ $tool == fts ]]; then
+            measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "${flag[@]}" "$run_src" "$base"
+            fts_ok "$what, round $round" "$logs/$scenario-fts.log"
+            check_tree base "$base" "FernwickTreeSyncer, $what, round $round"
+            [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
+          else
+            measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "${flag[@]}" "$run_src/" "$base/"
+            ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+            check_tree base "$base" "rsync, $what, round $round"
+          fi
+        done
         ;;
       changed | changed-cold)
-        what="${scenario_title[$scenario]}"
         cp -a "$src" "$base-fts"
         [[ $have_rsync == no ]] || cp -a "$src" "$base-rsync"
         sync
         ready "$srcx" "$base-fts"
         measure "$scenario" floor "$round" /dev/null find "$srcx" "$base-fts" -printf "%T@ %s %p\n"
-        ready "$srcx" "$base-fts"
-        measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "$srcx" "$base-fts"
-        fts_ok "$what, round $round" "$logs/$scenario-fts.log"
-        check_tree changed "$base-fts" "FernwickTreeSyncer, $what, round $round"
-        [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
-        if [[ $have_rsync == yes ]]; then
-          ready "$srcx" "$base-rsync"
-          measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "$srcx/" "$base-rsync/"
-          ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
-          check_tree changed "$base-rsync" "rsync, $what, round $round"
-        fi
+        for tool in $(rotated "$round" "${tools[@]}"); do
+          ready "$srcx" "$base-$tool"
+          if [[ $tool == fts ]]; then
+            measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "$srcx" "$base-fts"
+            fts_ok "$what, round $round" "$logs/$scenario-fts.log"
+            check_tree changed "$base-fts" "FernwickTreeSyncer, $what, round $round"
+            [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
+          else
+            measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "$srcx/" "$base-rsync/"
+            ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+            check_tree changed "$base-rsync" "rsync, $what, round $round"
+          fi
+        done
         ;;
     esac
   done

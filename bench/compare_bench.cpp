@@ -839,7 +839,7 @@ int Usage() {
       stderr,
       "usage: fts_compare_bench [--entries N] [--work DIR] [--keep] [--rounds R]\n"
       "                         [--seed S] [--change-percent P]\n"
-      "  --entries N         entries of the source tree, 1k suffixes k and m allowed\n"
+      "  --entries N         entries of the source tree; the suffixes k and m are allowed\n"
       "                      (default 1m, at least 100)\n"
       "  --work DIR          where the inventories go (default $TMPDIR/fts-compare-bench,\n"
       "                      else /tmp/fts-compare-bench)\n"

@@ -28,8 +28,10 @@ usage: bench/run.sh [options]
   --preset NAME        tiny, 10k, 100k or 1m (default: $preset)
   --rounds N           timed rounds per scenario (default: $rounds)
   --seed N             seed of the generated trees (default: $seed)
-  --scenarios LIST     comma-separated, of: first, nochange, changed, dryrun
-                       (default: $scenarios)
+  --scenarios LIST     comma-separated, of: first, nochange, changed, dryrun,
+                       nochange-cold, changed-cold, and cold for both of these
+                       (default: $scenarios; the cold ones drop the system's
+                       page cache before every timed run, as root)
   --build-dir DIR      Release build to use, made when missing (default: build)
   --binary PATH        FernwickTreeSyncer to time (default: BUILD-DIR/FernwickTreeSyncer)
   --treegen PATH       tree generator (default: BUILD-DIR/bench/fts_treegen,
@@ -69,9 +71,14 @@ while (($#)); do
   esac
 done
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --rounds wants a positive number" >&2; exit 2; }
-IFS=, read -r -a scenario_list <<<"$scenarios"
-for s in "${scenario_list[@]}"; do
-  case $s in first | nochange | changed | dryrun) ;; *) echo "run.sh: unknown scenario $s" >&2; exit 2 ;; esac
+IFS=, read -r -a requested <<<"$scenarios"
+scenario_list=()
+for s in "${requested[@]}"; do
+  case $s in
+    first | nochange | changed | dryrun | nochange-cold | changed-cold) scenario_list+=("$s") ;;
+    cold) scenario_list+=(nochange-cold changed-cold) ;;
+    *) echo "run.sh: unknown scenario $s" >&2; exit 2 ;;
+  esac
 done
 
 say() { printf '[%(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
@@ -103,6 +110,36 @@ have_time=no
 notes=()
 [[ $have_rsync == yes ]] || notes+=("rsync is missing and could not be installed: FernwickTreeSyncer ran alone.")
 [[ $have_time == yes ]] || notes+=("GNU time is missing and could not be installed: no peak RSS.")
+
+# The cold scenarios drop the page cache, dentries and inodes before every
+# timed run; that takes root (or sudo without a password). Where it cannot
+# be done they are left out, and the report says so.
+drop_cmd=()
+drop_caches() {
+  sync
+  echo 3 | "${drop_cmd[@]}" tee /proc/sys/vm/drop_caches >/dev/null 2>&1
+}
+wants_cold=no
+for s in "${scenario_list[@]}"; do [[ $s != *-cold ]] || wants_cold=yes; done
+if [[ $wants_cold == yes ]]; then
+  if [[ $(id -u) -ne 0 ]] && command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+    drop_cmd=(sudo -n)
+  fi
+  if ! drop_caches; then
+    note="The page cache cannot be dropped here (it takes root and a writable /proc/sys/vm/drop_caches): the cold-cache scenarios were skipped."
+    echo "run.sh: $note" >&2
+    notes+=("$note")
+    kept=()
+    for s in "${scenario_list[@]}"; do [[ $s == *-cold ]] || kept+=("$s"); done
+    scenario_list=("${kept[@]}")
+    if ((${#scenario_list[@]} == 0)); then
+      echo "run.sh: no scenario left to run" >&2
+      exit 0
+    fi
+  else
+    notes+=("Cold cache: before every timed run of the cold scenarios, \`sync; echo 3 > /proc/sys/vm/drop_caches\` dropped the page cache, dentries and inodes.")
+  fi
+fi
 
 if [[ -n $rev && -z $binary ]]; then
   rev_id=$(git -C "$repo" rev-parse --short "$rev^{commit}")
@@ -189,7 +226,7 @@ make_source() {
 }
 
 needs_changed=no
-for s in "${scenario_list[@]}"; do [[ $s == changed || $s == dryrun ]] && needs_changed=yes; done
+for s in "${scenario_list[@]}"; do [[ $s == changed* || $s == dryrun ]] && needs_changed=yes; done
 make_source "$src" no
 [[ $needs_changed == no ]] || make_source "$srcx" yes
 
@@ -233,7 +270,7 @@ trees_per_round=0
 for s in "${scenario_list[@]}"; do
   case $s in
     first) trees_per_round=$((trees_per_round + 2 + $([[ $have_rsync == yes ]] && echo 1 || echo 0))) ;;
-    changed) trees_per_round=$((trees_per_round + 1 + $([[ $have_rsync == yes ]] && echo 1 || echo 0))) ;;
+    changed*) trees_per_round=$((trees_per_round + 1 + $([[ $have_rsync == yes ]] && echo 1 || echo 0))) ;;
     *) trees_per_round=$((trees_per_round + 1)) ;;
   esac
 done
@@ -271,24 +308,37 @@ warm() {
   sync
 }
 
+# Readies the machine for the next timed run: a warm cache, or in the cold
+# scenarios (cold=yes) nothing of either tree in the cache at all.
+cold=no
+ready() {
+  if [[ $cold == yes ]]; then
+    drop_caches || fail "could not drop the page cache"
+  else
+    warm "$@"
+  fi
+}
+
 # measure SCENARIO TOOL ROUND LOG COMMAND...: one timed run, appended to the
 # results; sets run_status.
 measure() {
   local scenario=$1 tool=$2 round=$3 log=$4
   shift 4
-  local timefile=$run_dir/time.out t0 t1 secs kib=NA
+  local timefile=$run_dir/time.out t0 t1 secs kib=NA load user=NA sys=NA
   : >"$timefile"
   t0=$EPOCHREALTIME
   if [[ $have_time == yes ]]; then
-    /usr/bin/time -f '%e %M' -o "$timefile" "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
+    /usr/bin/time -f '%e %M %U %S' -o "$timefile" "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
   else
     "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
   fi
   t1=$EPOCHREALTIME
   secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-  [[ $have_time == no ]] || kib=$(tail -1 "$timefile" | awk '{ print $2 }')
-  printf '%s\t%s\t%s\t%s\t%s\n' "$scenario" "$tool" "$round" "$secs" "${kib:-NA}" >>"$results"
-  say "  $scenario round $round: $tool ${secs}s ${kib:-NA} KiB"
+  [[ $have_time == no ]] || read -r _ kib user sys < <(tail -1 "$timefile")
+  load=$(cut -d' ' -f1 /proc/loadavg)
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$scenario" "$tool" "$round" "$secs" "${kib:-NA}" \
+    "$load" "${user:-NA}" "${sys:-NA}" >>"$results"
+  say "  $scenario round $round: $tool ${secs}s ${kib:-NA} KiB, CPU ${user:-NA}s user ${sys:-NA}s system, load $load"
 }
 
 fts_ok() {
@@ -305,81 +355,117 @@ count_actions() {
 }
 
 declare -A actions
+declare -A scenario_title=(
+  [first]="first copy into an empty folder"
+  [nochange]="no-change re-sync"
+  [changed]="1 % changed"
+  [dryrun]="dry run of the 1 % changed"
+  [nochange-cold]="no-change re-sync, cold cache"
+  [changed-cold]="1 % changed, cold cache"
+)
 logs=$run_dir/logs
 
 say "preset $preset, $rounds rounds, scenarios $scenarios, work in $run_dir"
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+# The tools of a scenario, after the floor, in an order that turns by one
+# each round: whatever slows the first run after the preparation (write-back,
+# a deletion, memory the system takes back) does not always hit one tool.
+rotated() {
+  local round=$1
+  shift
+  local tools=("$@") i n=$#
+  for ((i = 0; i < n; i++)); do echo "${tools[(i + round - 1) % n]}"; done
+}
+
 for round in $(seq 1 "$rounds"); do
   for scenario in "${scenario_list[@]}"; do
     base=$run_dir/r$round-$scenario
+    cold=no
+    [[ $scenario != *-cold ]] || cold=yes
+    what="${scenario_title[$scenario]}"
+    tools=(fts)
+    [[ $have_rsync == no ]] || tools+=(rsync)
     case $scenario in
       first)
         mkdir "$base-fts"
         [[ $have_rsync == no ]] || mkdir "$base-rsync"
+        tools+=(cp)
         sync
         warm "$src" "$base-fts"
         measure first floor "$round" /dev/null find "$src" "$base-fts" -printf "%T@ %s %p\n"
-        warm "$src" "$base-fts"
-        measure first fts "$round" "$logs/first-fts.log" "$binary" "$src" "$base-fts"
-        fts_ok "first copy, round $round" "$logs/first-fts.log"
-        check_tree base "$base-fts" "FernwickTreeSyncer, first copy, round $round"
-        [[ $round -gt 1 ]] || actions[first]=$(count_actions "$logs/first-fts.log")
-        if [[ $have_rsync == yes ]]; then
-          warm "$src" "$base-rsync"
-          measure first rsync "$round" "$logs/first-rsync.log" rsync -a --delete "$src/" "$base-rsync/"
-          ((run_status == 0)) || fail "rsync, first copy, round $round: exit status $run_status"
-          check_tree base "$base-rsync" "rsync, first copy, round $round"
-        fi
-        warm "$src"
-        measure first cp "$round" "$logs/first-cp.log" cp -a "$src" "$base-cp"
-        ((run_status == 0)) || fail "cp, first copy, round $round: exit status $run_status"
-        check_tree base "$base-cp" "cp, first copy, round $round"
+        for tool in $(rotated "$round" "${tools[@]}"); do
+          case $tool in
+            fts)
+              warm "$src" "$base-fts"
+              measure first fts "$round" "$logs/first-fts.log" "$binary" "$src" "$base-fts"
+              fts_ok "$what, round $round" "$logs/first-fts.log"
+              check_tree base "$base-fts" "FernwickTreeSyncer, $what, round $round"
+              [[ $round -gt 1 ]] || actions[first]=$(count_actions "$logs/first-fts.log")
+              ;;
+            rsync)
+              warm "$src" "$base-rsync"
+              measure first rsync "$round" "$logs/first-rsync.log" rsync -a --delete "$src/" "$base-rsync/"
+              ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+              check_tree base "$base-rsync" "rsync, $what, round $round"
+              ;;
+            cp)
+              warm "$src"
+              measure first cp "$round" "$logs/first-cp.log" cp -a "$src" "$base-cp"
+              ((run_status == 0)) || fail "cp, $what, round $round: exit status $run_status"
+              check_tree base "$base-cp" "cp, $what, round $round"
+              ;;
+          esac
+        done
         ;;
-      nochange | dryrun)
+      nochange | dryrun | nochange-cold)
         # Neither tool may change this destination, so they share it; the
         # checks after each run make sure of that.
         run_src=$src
-        [[ $scenario == nochange ]] || run_src=$srcx
+        [[ $scenario != dryrun ]] || run_src=$srcx
         flag=()
-        [[ $scenario == nochange ]] || flag=(-n)
+        [[ $scenario != dryrun ]] || flag=(-n)
         cp -a "$src" "$base"
         sync
-        warm "$run_src" "$base"
+        ready "$run_src" "$base"
         measure "$scenario" floor "$round" /dev/null find "$run_src" "$base" -printf "%T@ %s %p\n"
-        warm "$run_src" "$base"
-        measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "${flag[@]}" "$run_src" "$base"
-        fts_ok "$scenario, round $round" "$logs/$scenario-fts.log"
-        check_tree base "$base" "FernwickTreeSyncer, $scenario, round $round"
-        [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
-        if [[ $have_rsync == yes ]]; then
-          warm "$run_src" "$base"
-          measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "${flag[@]}" "$run_src/" "$base/"
-          ((run_status == 0)) || fail "rsync, $scenario, round $round: exit status $run_status"
-          check_tree base "$base" "rsync, $scenario, round $round"
-        fi
+        for tool in $(rotated "$round" "${tools[@]}"); do
+          ready "$run_src" "$base"
+          if [[ $tool == fts ]]; then
+            measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "${flag[@]}" "$run_src" "$base"
+            fts_ok "$what, round $round" "$logs/$scenario-fts.log"
+            check_tree base "$base" "FernwickTreeSyncer, $what, round $round"
+            [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
+          else
+            measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "${flag[@]}" "$run_src/" "$base/"
+            ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+            check_tree base "$base" "rsync, $what, round $round"
+          fi
+        done
         ;;
-      changed)
+      changed | changed-cold)
         cp -a "$src" "$base-fts"
         [[ $have_rsync == no ]] || cp -a "$src" "$base-rsync"
         sync
-        warm "$srcx" "$base-fts"
-        measure changed floor "$round" /dev/null find "$srcx" "$base-fts" -printf "%T@ %s %p\n"
-        warm "$srcx" "$base-fts"
-        measure changed fts "$round" "$logs/changed-fts.log" "$binary" "$srcx" "$base-fts"
-        fts_ok "1 % changed, round $round" "$logs/changed-fts.log"
-        check_tree changed "$base-fts" "FernwickTreeSyncer, 1 % changed, round $round"
-        [[ $round -gt 1 ]] || actions[changed]=$(count_actions "$logs/changed-fts.log")
-        if [[ $have_rsync == yes ]]; then
-          warm "$srcx" "$base-rsync"
-          measure changed rsync "$round" "$logs/changed-rsync.log" rsync -a --delete "$srcx/" "$base-rsync/"
-          ((run_status == 0)) || fail "rsync, 1 % changed, round $round: exit status $run_status"
-          check_tree changed "$base-rsync" "rsync, 1 % changed, round $round"
-        fi
+        ready "$srcx" "$base-fts"
+        measure "$scenario" floor "$round" /dev/null find "$srcx" "$base-fts" -printf "%T@ %s %p\n"
+        for tool in $(rotated "$round" "${tools[@]}"); do
+          ready "$srcx" "$base-$tool"
+          if [[ $tool == fts ]]; then
+            measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" "$srcx" "$base-fts"
+            fts_ok "$what, round $round" "$logs/$scenario-fts.log"
+            check_tree changed "$base-fts" "FernwickTreeSyncer, $what, round $round"
+            [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
+          else
+            measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a --delete "$srcx/" "$base-rsync/"
+            ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+            check_tree changed "$base-rsync" "rsync, $what, round $round"
+          fi
+        done
         ;;
     esac
   done
   # Used destinations go aside; they are deleted once the table is out.
-  for used in "$run_dir"/r"$round"-*; do mv "$used" "$trash/"; done
+  for used in "$run_dir"/r"$round"-*; do [[ ! -e $used ]] || mv "$used" "$trash/"; done
 done
 load_end=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -399,12 +485,6 @@ ratio() {
 }
 seconds() { awk '{ if ($1 == "NA") print "–"; else printf "%.2f\n", $1 }'; }
 
-declare -A scenario_title=(
-  [first]="first copy into an empty folder"
-  [nochange]="no-change re-sync"
-  [changed]="1 % changed"
-  [dryrun]="dry run of the 1 % changed"
-)
 tool_title() {
   case $1:$2 in
     *:floor) echo "floor: find SRC DST -printf" ;;

@@ -750,7 +750,7 @@ ComparisonOutcome RunComparison(fts::Platform& platform, fts::ConsoleLog& log,
                                              {unlistedSourceFolders, foldersHoldingExcluded});
 
   clock.Start(Phase::kActions);
-  const fts::MirrorPlan plan{toRoots, true, {}, {}};
+  const fts::MirrorPlan plan{toRoots, true, 1, {}, {}, nullptr};
   outcome.done = fts::RunMirrorActions(platform, log, inventories, plan);
   clock.Stop();
   return outcome;

@@ -66,6 +66,18 @@ int ReadLink(const char* path, char* buffer, size_t size) {
   return 0;
 }
 
+// An open folder: where its listing stands, and the entry that did not fit
+// into the last answer.
+struct OpenFolder {
+  DIR* dir = nullptr;
+  dirent* pending = nullptr;
+  off_t offset = 0;
+};
+
+OpenFolder* FolderOf(const fuse_file_info* fi) {
+  return reinterpret_cast<OpenFolder*>(fi->fh);
+}
+
 int OpenDir(const char* path, fuse_file_info* fi) {
   Wait();
   const int fd = openat(g_root, Rel(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -75,37 +87,51 @@ int OpenDir(const char* path, fuse_file_info* fi) {
     close(fd);
     return -errno;
   }
-  fi->fh = reinterpret_cast<uint64_t>(dir);
+  fi->fh = reinterpret_cast<uint64_t>(new OpenFolder{dir});
   return 0;
 }
 
-// The whole folder in one answer, with every entry's attributes: a share's
-// listing brings them along too, so a walk pays one round trip per folder
-// and not one per entry (as long as the kernel keeps them, 1 s by default).
-int ReadDir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info* fi,
+// Each answer carries every entry's attributes, as a share's listing does,
+// so that a walk pays a round trip per answer (about 25 entries) rather than
+// one per entry. The entries get offsets: only then does libfuse pass them
+// on with their attributes (in its own buffered mode the kernel ignores
+// them), and the kernel keeps them for 1 s.
+int ReadDir(const char*, void* buffer, fuse_fill_dir_t fill, off_t offset, fuse_file_info* fi,
             fuse_readdir_flags flags) {
   Wait();
-  DIR* dir = reinterpret_cast<DIR*>(fi->fh);
-  rewinddir(dir);
+  OpenFolder* folder = FolderOf(fi);
+  if (offset != folder->offset) {
+    seekdir(folder->dir, offset);
+    folder->pending = nullptr;
+    folder->offset = offset;
+  }
   const bool plus = (flags & FUSE_READDIR_PLUS) != 0;
-  errno = 0;
-  while (dirent* entry = readdir(dir)) {
+  for (;;) {
+    if (folder->pending == nullptr) {
+      errno = 0;
+      folder->pending = readdir(folder->dir);
+      if (folder->pending == nullptr) return -errno;
+    }
+    const dirent* entry = folder->pending;
     struct stat st {};
     st.st_ino = entry->d_ino;
     st.st_mode = static_cast<mode_t>(DTTOIF(entry->d_type));
-    const bool full = plus && fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (fill(buffer, entry->d_name, &st, 0,
+    const bool full =
+        plus && fstatat(dirfd(folder->dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const off_t next = telldir(folder->dir);
+    if (fill(buffer, entry->d_name, &st, next,
              full ? FUSE_FILL_DIR_PLUS : static_cast<fuse_fill_dir_flags>(0)) != 0) {
-      break;
+      return 0;  // the answer is full: this entry opens the next one
     }
-    errno = 0;
+    folder->pending = nullptr;
+    folder->offset = next;
   }
-  return -errno;
 }
 
 int ReleaseDir(const char*, fuse_file_info* fi) {
   Wait();
-  closedir(reinterpret_cast<DIR*>(fi->fh));
+  closedir(FolderOf(fi)->dir);
+  delete FolderOf(fi);
   return 0;
 }
 
@@ -223,6 +249,8 @@ void* Init(fuse_conn_info* conn, fuse_config* cfg) {
   // Paths are resolved here, below the root: the inode numbers of the
   // backing files are shown as they are, as a share shows the server's.
   cfg->use_ino = 1;
+  // Every listing with attributes, not only the first answer of each.
+  conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
   // The kernel may keep this many asynchronous requests (releases, read
   // ahead) in flight; its default of 12 would throttle 16 or more workers.
   conn->max_background = 128;

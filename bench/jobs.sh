@@ -17,7 +17,6 @@ out=
 install=yes
 keep=no
 settle=auto
-deleted=0
 
 usage() {
   cat <<EOF
@@ -110,7 +109,6 @@ expected_first=$(fingerprint "$src")
 expected_changed=$(fingerprint "$srcx")
 
 tree_kib=$(du -sk "$src" | cut -f1)
-deleted=$(($(find "$src" | wc -l) * 2 * rounds * ${#jobs_values[@]}))
 need_kib=$((tree_kib * 2 * rounds * ${#jobs_values[@]}))
 free_kib=$(df -k --output=avail "$work" | tail -1)
 if ((need_kib > free_kib)); then
@@ -132,6 +130,7 @@ cleanup() {
     say "used destinations kept in $run_dir"
   else
     say "deleting the used destinations"
+    deleted=$(find "$run_dir" -xdev | wc -l)
     rm -rf "$run_dir"
     # Deleting this many files slows file creation for minutes (see README).
     ((deleted < 50000)) || date +%s >"$work/.last-large-deletion"

@@ -59,7 +59,7 @@ void LogDryRunNotice(ConsoleLog& log) {
 }
 
 // How many actions a run carries out at a time unless told (see README).
-constexpr int kDefaultJobs = 4;
+constexpr int kDefaultJobs = 8;
 
 // "YYYY-MM-DD_HHMMSS": the name of a run's own folder in the backup folder.
 std::string RunFolderName(const LocalDateTime& start) {

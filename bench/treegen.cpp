@@ -78,8 +78,7 @@ class Random {
 
   // Uniform in [low, high], both included.
   std::uint64_t Between(std::uint64_t low, std::uint64_t high) {
-    if (high <= low)
-      return low;
+    if (high <= low) return low;
     return low + Next() % (high - low + 1);
   }
 
@@ -132,8 +131,7 @@ void SetPathTime(const std::string& path, const struct timespec& time) {
 }
 
 void MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) != 0)
-    FailErrno("cannot make folder", path);
+  if (mkdir(path.c_str(), 0755) != 0) FailErrno("cannot make folder", path);
 }
 
 // Writes `size` pseudo-random bytes drawn from `contentSeed` and sets the
@@ -141,8 +139,7 @@ void MakeFolder(const std::string& path) {
 void WriteFile(const std::string& path, std::uint64_t size, std::uint64_t contentSeed,
                const struct timespec& time) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0)
-    FailErrno("cannot create", path);
+  if (fd < 0) FailErrno("cannot create", path);
   static std::vector<std::uint64_t> block(64 * kKiB / sizeof(std::uint64_t));
   Random random(contentSeed);
   std::uint64_t left = size;
@@ -156,8 +153,7 @@ void WriteFile(const std::string& path, std::uint64_t size, std::uint64_t conten
     while (written < chunk) {
       const ssize_t n = write(fd, data + written, static_cast<std::size_t>(chunk - written));
       if (n < 0) {
-        if (errno == EINTR)
-          continue;
+        if (errno == EINTR) continue;
         FailErrno("cannot write", path);
       }
       written += static_cast<std::uint64_t>(n);
@@ -165,10 +161,8 @@ void WriteFile(const std::string& path, std::uint64_t size, std::uint64_t conten
     left -= chunk;
   }
   const struct timespec times[2] = {time, time};
-  if (futimens(fd, times) != 0)
-    FailErrno("cannot set the time of", path);
-  if (close(fd) != 0)
-    FailErrno("cannot close", path);
+  if (futimens(fd, times) != 0) FailErrno("cannot set the time of", path);
+  if (close(fd) != 0) FailErrno("cannot close", path);
 }
 
 // File names: mostly plain, with a few spaces, commas, quotes and accented
@@ -212,8 +206,7 @@ std::string FolderName(int level, int index) {
 
 const Preset& FindPreset(std::string_view name) {
   for (const Preset& preset : kPresets) {
-    if (preset.name == name)
-      return preset;
+    if (preset.name == name) return preset;
   }
   Fail("unknown preset '" + std::string(name) + "' (see: fts_treegen presets)");
 }
@@ -229,11 +222,9 @@ void SetFolderTimes(const std::string& root, std::uint64_t seed) {
   std::error_code error;
   for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
        it.increment(error)) {
-    if (it->is_directory(error) && !it->is_symlink(error))
-      folders.push_back(it->path().string());
+    if (it->is_directory(error) && !it->is_symlink(error)) folders.push_back(it->path().string());
   }
-  if (error)
-    Fail("cannot list " + root + ": " + error.message());
+  if (error) Fail("cannot list " + root + ": " + error.message());
   folders.push_back(root);
   for (const std::string& folder : folders) {
     const std::string rel = folder.size() > root.size() ? folder.substr(root.size()) : "";
@@ -251,15 +242,12 @@ struct Counts {
 Counts Generate(const Preset& preset, const std::string& root, std::uint64_t seed) {
   struct stat st;
   if (stat(root.c_str(), &st) == 0) {
-    if (!S_ISDIR(st.st_mode))
-      Fail(root + " exists and is not a folder");
-    if (!fs::is_empty(root))
-      Fail(root + " is not empty");
+    if (!S_ISDIR(st.st_mode)) Fail(root + " exists and is not a folder");
+    if (!fs::is_empty(root)) Fail(root + " is not empty");
   } else {
     std::error_code error;
     fs::create_directories(root, error);
-    if (error)
-      Fail("cannot make folder " + root + ": " + error.message());
+    if (error) Fail("cannot make folder " + root + ": " + error.message());
   }
 
   // Folders, breadth first: index 0 is the root.
@@ -363,10 +351,8 @@ ChangeCounts Change(const Preset& preset, const std::string& root, std::uint64_t
       files.push_back({rel, DepthOf(rel)});
     }
   }
-  if (error)
-    Fail("cannot list " + root + ": " + error.message());
-  if (files.empty() || folders.empty())
-    Fail(root + " holds no generated tree");
+  if (error) Fail("cannot list " + root + ": " + error.message());
+  if (files.empty() || folders.empty()) Fail(root + " holds no generated tree");
   const auto byName = [](const Entry& a, const Entry& b) { return a.rel < b.rel; };
   std::sort(files.begin(), files.end(), byName);
   std::sort(folders.begin(), folders.end(), byName);
@@ -380,14 +366,12 @@ ChangeCounts Change(const Preset& preset, const std::string& root, std::uint64_t
     deepest = std::max(deepest, folder.depth);
   std::vector<std::size_t> deepFolders;
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    if (folders[i].depth == deepest)
-      deepFolders.push_back(i);
+    if (folders[i].depth == deepest) deepFolders.push_back(i);
   }
   const std::string removed = folders[deepFolders[random.Next() % deepFolders.size()]].rel;
   counts.subtreeRemoved = removed;
   std::erase_if(files, [&](const Entry& file) {
-    if (!IsUnder(file.rel, removed))
-      return false;
+    if (!IsUnder(file.rel, removed)) return false;
     ++counts.subtreeRemovedFiles;
     return true;
   });
@@ -395,8 +379,7 @@ ChangeCounts Change(const Preset& preset, const std::string& root, std::uint64_t
     return folder.rel == removed || IsUnder(folder.rel, removed);
   });
   fs::remove_all(root + "/" + removed, error);
-  if (error)
-    Fail("cannot remove " + removed + ": " + error.message());
+  if (error) Fail("cannot remove " + removed + ": " + error.message());
 
   // 1 % touched and 1 % deleted, disjoint.
   const std::size_t onePercent = std::max<std::size_t>(1, files.size() / 100);
@@ -406,15 +389,13 @@ ChangeCounts Change(const Preset& preset, const std::string& root, std::uint64_t
     if (k < onePercent) {
       Random touch(HashText(seed ^ 0x70C4ULL, files[picked[k]].rel));
       struct stat st;
-      if (stat(path.c_str(), &st) != 0)
-        FailErrno("cannot read", path);
+      if (stat(path.c_str(), &st) != 0) FailErrno("cannot read", path);
       // Days later than before, and still in the past.
       const auto later = static_cast<std::int64_t>(touch.Between(3 * kDay, 365 * kDay));
       SetPathTime(path, TimeOf(static_cast<std::int64_t>(st.st_mtim.tv_sec) + later, touch.Next()));
       ++counts.touched;
     } else {
-      if (unlink(path.c_str()) != 0)
-        FailErrno("cannot delete", path);
+      if (unlink(path.c_str()) != 0) FailErrno("cannot delete", path);
       ++counts.deleted;
     }
   }
@@ -434,8 +415,7 @@ ChangeCounts Change(const Preset& preset, const std::string& root, std::uint64_t
   // tenth of a per cent of the files (at least four).
   std::vector<std::size_t> parents;
   for (std::size_t i = 0; i < folders.size(); ++i) {
-    if (folders[i].depth < deepest)
-      parents.push_back(i);
+    if (folders[i].depth < deepest) parents.push_back(i);
   }
   const std::string parent =
       parents.empty() ? std::string() : folders[parents[random.Next() % parents.size()]].rel;
@@ -492,15 +472,13 @@ int main(int argc, char** argv) {
     if (args[i] == "--seed" && i + 1 < args.size()) {
       char* end = nullptr;
       seed = std::strtoull(args[i + 1].c_str(), &end, 10);
-      if (end == args[i + 1].c_str() || *end != '\0')
-        Fail("bad seed '" + args[i + 1] + "'");
+      if (end == args[i + 1].c_str() || *end != '\0') Fail("bad seed '" + args[i + 1] + "'");
       ++i;
     } else {
       positional.push_back(args[i]);
     }
   }
-  if (positional.size() != 3)
-    return Usage();
+  if (positional.size() != 3) return Usage();
   const Preset& preset = FindPreset(positional[1]);
   const std::string root = StripTrailingSlashes(positional[2]);
 

@@ -27,6 +27,8 @@
 #include <system_error>
 #include <vector>
 
+#include "seeded_random.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -64,42 +66,9 @@ constexpr std::array<Preset, 4> kPresets = {{
 constexpr std::int64_t kBaseTime = 1546300800;  // 2019-01-01 00:00:00 UTC
 constexpr std::int64_t kDay = 86400;
 
-// splitmix64: small, fast and good enough for names, sizes and contents.
-class Random {
- public:
-  explicit Random(std::uint64_t seed) : state_(seed) {}
-
-  std::uint64_t Next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-
-  // Uniform in [low, high], both included.
-  std::uint64_t Between(std::uint64_t low, std::uint64_t high) {
-    if (high <= low) return low;
-    return low + Next() % (high - low + 1);
-  }
-
- private:
-  std::uint64_t state_;
-};
-
-std::uint64_t Mix(std::uint64_t a, std::uint64_t b) {
-  Random random(a * 0x100000001B3ULL ^ b);
-  random.Next();
-  return random.Next();
-}
-
-std::uint64_t HashText(std::uint64_t seed, std::string_view text) {
-  std::uint64_t hash = 0xCBF29CE484222325ULL ^ seed;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 0x100000001B3ULL;
-  }
-  return Mix(hash, seed);
-}
+using fts::bench::HashText;
+using fts::bench::Mix;
+using fts::bench::Random;
 
 [[noreturn]] void Fail(const std::string& message) {
   std::fprintf(stderr, "fts_treegen: %s\n", message.c_str());

@@ -5,44 +5,52 @@
 namespace fts {
 namespace {
 
-// The length of the UTF-8 character that begins at `text[at]`.
-std::size_t CharacterLength(std::string_view text, std::size_t at) {
+// A name is matched character by character, a character being a byte and
+// the UTF-8 continuation bytes after it (a name that is not UTF-8 still
+// splits this way). Every part of a pattern takes whole characters, so a
+// "*" never has to resume inside one: that is what lets the matcher below
+// try only the last "*" again.
+std::string_view CharacterAt(std::string_view text, std::size_t at) {
   std::size_t length = 1;
   while (at + length < text.size() &&
          (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) {
     ++length;
   }
-  return length;
+  return text.substr(at, length);
 }
 
-// Matches `c` against the set that begins at pattern[at] ("[" already
-// passed); sets `end` to the position after its "]". False for `matched`
-// and end == npos when the set is not closed (the "[" is then plain).
-void MatchSet(std::string_view pattern, std::size_t at, unsigned char c, bool escapes,
+// True when the character at text[at] is `c` alone.
+bool Is(std::string_view text, std::size_t at, char c) {
+  return at < text.size() && text[at] == c && CharacterAt(text, at).size() == 1;
+}
+
+// Matches the character `c` against the set that begins at pattern[at]
+// ("[" already passed); sets `end` to the position after its "]". False for
+// `matched` and end == npos when the set is not closed (the "[" is then
+// plain). Ranges compare characters in UTF-8 byte order, which is the order
+// of their code points.
+void MatchSet(std::string_view pattern, std::size_t at, std::string_view c, bool escapes,
               bool& matched, std::size_t& end) {
   matched = false;
   bool negated = false;
-  if (at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^')) {
+  if (Is(pattern, at, '!') || Is(pattern, at, '^')) {
     negated = true;
     ++at;
   }
   bool first = true;
-  while (at < pattern.size() && (first || pattern[at] != ']')) {
+  while (at < pattern.size() && (first || !Is(pattern, at, ']'))) {
     first = false;
-    unsigned char low = static_cast<unsigned char>(pattern[at]);
-    if (escapes && low == '\\' && at + 1 < pattern.size())
-      low = static_cast<unsigned char>(pattern[++at]);
-    ++at;
-    unsigned char high = low;
-    if (at + 1 < pattern.size() && pattern[at] == '-' && pattern[at + 1] != ']') {
-      high = static_cast<unsigned char>(pattern[at + 1]);
-      if (escapes && high == '\\' && at + 2 < pattern.size()) {
-        high = static_cast<unsigned char>(pattern[at + 2]);
-        ++at;
-      }
-      at += 2;
+    if (escapes && Is(pattern, at, '\\') && at + 1 < pattern.size()) ++at;
+    const std::string_view low = CharacterAt(pattern, at);
+    at += low.size();
+    std::string_view high = low;
+    if (Is(pattern, at, '-') && at + 1 < pattern.size() && !Is(pattern, at + 1, ']')) {
+      ++at;
+      if (escapes && Is(pattern, at, '\\') && at + 1 < pattern.size()) ++at;
+      high = CharacterAt(pattern, at);
+      at += high.size();
     }
-    if (c >= low && c <= high) matched = true;
+    if (low <= c && c <= high) matched = true;
   }
   if (at >= pattern.size()) {
     end = std::string_view::npos;
@@ -63,51 +71,49 @@ bool MatchesNamePattern(std::string_view pattern, std::string_view name, bool es
   std::size_t starP = std::string_view::npos;
   std::size_t starN = 0;
   while (n < name.size()) {
+    const std::string_view c = CharacterAt(name, n);
     if (p < pattern.size()) {
-      const char c = pattern[p];
-      if (c == '*') {
-        while (p < pattern.size() && pattern[p] == '*')
+      if (Is(pattern, p, '*')) {
+        while (Is(pattern, p, '*'))
           ++p;
         starP = p;
         starN = n;
         continue;
       }
-      if (c == '?') {
+      if (Is(pattern, p, '?')) {
         ++p;
-        n += CharacterLength(name, n);
+        n += c.size();
         continue;
       }
-      if (c == '[') {
+      std::size_t literal = p;
+      if (Is(pattern, p, '[')) {
         bool matched;
         std::size_t end;
-        MatchSet(pattern, p + 1, static_cast<unsigned char>(name[n]), escapes, matched, end);
+        MatchSet(pattern, p + 1, c, escapes, matched, end);
         if (end != std::string_view::npos) {
           if (matched) {
             p = end;
-            ++n;
+            n += c.size();
             continue;
           }
-        } else if (name[n] == '[') {  // not closed: a plain "["
-          ++p;
-          ++n;
-          continue;
+          literal = std::string_view::npos;  // a closed set that does not match
         }
-      } else {
-        std::size_t literal = p;
-        if (escapes && c == '\\' && p + 1 < pattern.size()) ++literal;
-        if (pattern[literal] == name[n]) {
-          p = literal + 1;
-          ++n;
-          continue;
-        }
+        // Not closed: a plain "[".
+      } else if (escapes && Is(pattern, p, '\\') && p + 1 < pattern.size()) {
+        ++literal;
+      }
+      if (literal != std::string_view::npos && CharacterAt(pattern, literal) == c) {
+        p = literal + c.size();
+        n += c.size();
+        continue;
       }
     }
     if (starP == std::string_view::npos) return false;
     p = starP;
-    starN += CharacterLength(name, starN);
+    starN += CharacterAt(name, starN).size();
     n = starN;
   }
-  while (p < pattern.size() && pattern[p] == '*')
+  while (Is(pattern, p, '*'))
     ++p;
   return p == pattern.size();
 }

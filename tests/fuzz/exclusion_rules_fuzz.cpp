@@ -8,73 +8,70 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "inventory/exclusion_rules.h"
 
 namespace {
 
-std::size_t CharacterLength(std::string_view text, std::size_t at) {
-  std::size_t length = 1;
-  while (at + length < text.size() &&
-         (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) {
-    ++length;
+// The characters of a text: a byte and the UTF-8 continuation bytes after it.
+std::vector<std::string> Characters(std::string_view text) {
+  std::vector<std::string> characters;
+  for (unsigned char c : text) {
+    if (characters.empty() || (c & 0xC0) != 0x80) characters.emplace_back();
+    characters.back() += static_cast<char>(c);
   }
-  return length;
+  return characters;
 }
 
-// A plain recursive matcher of one name, written apart from the program's:
-// exponential, but the inputs it gets are short.
-bool ReferenceMatch(std::string_view p, std::string_view n, bool escapes) {
-  if (p.empty()) return n.empty();
-  if (p[0] == '*') {
-    while (!p.empty() && p[0] == '*')
-      p.remove_prefix(1);
-    for (std::size_t k = 0;; k += CharacterLength(n, k)) {
-      if (ReferenceMatch(p, n.substr(k), escapes)) return true;
-      if (k >= n.size()) return false;
+using Chars = std::vector<std::string>;
+
+// A plain recursive matcher of one name, written apart from the program's,
+// over whole characters: exponential, but the inputs it gets are short.
+bool ReferenceMatch(const Chars& p, std::size_t i, const Chars& n, std::size_t j, bool escapes) {
+  if (i == p.size()) return j == n.size();
+  if (p[i] == "*") {
+    while (i < p.size() && p[i] == "*")
+      ++i;
+    for (std::size_t k = j; k <= n.size(); ++k) {
+      if (ReferenceMatch(p, i, n, k, escapes)) return true;
     }
+    return false;
   }
-  if (p[0] == '?') {
-    return !n.empty() && ReferenceMatch(p.substr(1), n.substr(CharacterLength(n, 0)), escapes);
-  }
-  if (p[0] == '[') {
+  if (j == n.size()) return false;
+  if (p[i] == "?") return ReferenceMatch(p, i + 1, n, j + 1, escapes);
+  if (p[i] == "[") {
     // The set: "!" or "^" negates, a "]" first is plain, "a-z" a range.
-    std::size_t at = 1;
+    std::size_t at = i + 1;
     bool negated = false;
-    if (at < p.size() && (p[at] == '!' || p[at] == '^')) {
+    if (at < p.size() && (p[at] == "!" || p[at] == "^")) {
       negated = true;
       ++at;
     }
     bool found = false;
     bool first = true;
-    const unsigned char c = n.empty() ? 0 : static_cast<unsigned char>(n[0]);
-    while (at < p.size() && (first || p[at] != ']')) {
+    while (at < p.size() && (first || p[at] != "]")) {
       first = false;
-      unsigned char low = static_cast<unsigned char>(p[at]);
-      if (escapes && low == '\\' && at + 1 < p.size()) low = static_cast<unsigned char>(p[++at]);
-      ++at;
-      unsigned char high = low;
-      if (at + 1 < p.size() && p[at] == '-' && p[at + 1] != ']') {
-        high = static_cast<unsigned char>(p[at + 1]);
-        if (escapes && high == '\\' && at + 2 < p.size()) {
-          high = static_cast<unsigned char>(p[at + 2]);
-          ++at;
-        }
-        at += 2;
+      if (escapes && p[at] == "\\" && at + 1 < p.size()) ++at;
+      std::string low = p[at++];
+      std::string high = low;
+      if (at + 1 < p.size() && p[at] == "-" && p[at + 1] != "]") {
+        ++at;
+        if (escapes && p[at] == "\\" && at + 1 < p.size()) ++at;
+        high = p[at++];
       }
-      if (c >= low && c <= high) found = true;
+      if (low <= n[j] && n[j] <= high) found = true;
     }
-    if (at < p.size()) {  // closed
-      return !n.empty() && found != negated &&
-             ReferenceMatch(p.substr(at + 1), n.substr(1), escapes);
-    }
-    return !n.empty() && n[0] == '[' && ReferenceMatch(p.substr(1), n.substr(1), escapes);
+    if (at < p.size()) return found != negated && ReferenceMatch(p, at + 1, n, j + 1, escapes);
+    return n[j] == "[" && ReferenceMatch(p, i + 1, n, j + 1, escapes);  // not closed
   }
-  std::size_t literal = 0;
-  if (escapes && p[0] == '\\' && p.size() > 1) literal = 1;
-  return !n.empty() && p[literal] == n[0] &&
-         ReferenceMatch(p.substr(literal + 1), n.substr(1), escapes);
+  const std::size_t literal = escapes && p[i] == "\\" && i + 1 < p.size() ? i + 1 : i;
+  return p[literal] == n[j] && ReferenceMatch(p, literal + 1, n, j + 1, escapes);
+}
+
+bool ReferenceMatch(std::string_view pattern, std::string_view name, bool escapes) {
+  return ReferenceMatch(Characters(pattern), 0, Characters(name), 0, escapes);
 }
 
 std::string Upper(const std::string& text) {

@@ -70,7 +70,25 @@ TEST(ExclusionRulesTest, PatternsMatchAsIgnoreFilesDo) {
               {"\\*.txt", "*.txt", false, true},
               {"\\*.txt", "a.txt", false, false},
               {"a\\[1]", "a[1]", false, true},
+              // Sets, like "?" and "*", take whole characters.
+              {"[!a].txt", "\xC3\xA9.txt", false, true},
+              {"[e\xC3\xA9].txt", "\xC3\xA9.txt", false, true},
+              {"[\xC3\xA0-\xC3\xBF]", "\xC3\xA9", false, true},  // a range of code points
+              {"[a-z]", "\xC3\xA9", false, false},
           });
+}
+
+// A name that is not UTF-8 still splits into characters (a byte and the
+// continuation bytes after it), and every part of a pattern takes whole
+// ones: a "*" that backtracks never lands inside one.
+TEST(ExclusionRulesTest, NamesThatAreNotUtf8MatchCharacterByCharacter) {
+  EXPECT_FALSE(MatchesNamePattern("0*[*\x9A", "0[\xFDY[\x9A", false));
+  EXPECT_TRUE(MatchesNamePattern("0*[\x9A", "0[\xFDY[\x9A", false));
+  // A "*" with a continuation byte after it is a character of its own.
+  EXPECT_TRUE(MatchesNamePattern("*\x9A", "*\x9A", false));
+  EXPECT_FALSE(MatchesNamePattern("*\x9A", "a\x9A", false));
+  EXPECT_FALSE(MatchesNamePattern("a?", "a\x9A", false));  // "a\x9A" is one character
+  EXPECT_TRUE(MatchesNamePattern("?", "a\x9A", false));
 }
 
 TEST(ExclusionRulesTest, OnWindowsBothSlashesSeparateAndLetterCaseIsIgnored) {

@@ -207,7 +207,7 @@ class MirrorActions {
   }
 
   void CopyPendingFiles() {
-    if (plan_.observer != nullptr) TellCopiesBegin();
+    if (plan_.observer != nullptr && plan_.observer->WantsCopyTotals()) TellCopiesBegin();
     ReadWholeInventory(platform_, source_, Records::kPending, [&](const TStrArrayClass& record) {
       if (!IsFileRecord(record) || !IsPending(record)) return true;
       const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));

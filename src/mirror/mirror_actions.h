@@ -38,6 +38,9 @@ struct ActionRecord {
 class ActionObserver {
  public:
   virtual ~ActionObserver() = default;
+  // Whether it wants CopiesBegin: sizing the copies takes one more pass over
+  // the source inventory and a look at every file to copy.
+  virtual bool WantsCopyTotals() const = 0;
   // The copies begin: how many, and how many bytes the files hold.
   virtual void CopiesBegin(std::int64_t copies, std::uint64_t bytes) = 0;
   virtual void ActionDone(const ActionCounts& counts) = 0;

@@ -33,6 +33,8 @@ class RunMonitor : public ActionObserver {
   void Listed(std::int64_t entries);
   void ActionsBegin(std::int64_t total);
 
+  // Only the status line shows the bytes still to copy.
+  bool WantsCopyTotals() const override { return progress_.has_value(); }
   void CopiesBegin(std::int64_t copies, std::uint64_t bytes) override;
   void ActionDone(const ActionCounts& counts) override;
   void ActionFailed(const ActionRecord& action, const Status& failure) override;

@@ -31,6 +31,18 @@ struct InterruptReport {
 };
 InterruptReport* gReport = nullptr;
 
+// Writes the three digits of the exit code into the report's text, in place
+// (safe in a signal handler), and gives the text.
+const std::string& WithExitCode(InterruptReport& report, int exitCode) {
+  std::string& text = report.text;
+  if (report.exitCodeAt + 3 <= text.size()) {
+    text[report.exitCodeAt] = static_cast<char>('0' + exitCode / 100);
+    text[report.exitCodeAt + 1] = static_cast<char>('0' + exitCode / 10 % 10);
+    text[report.exitCodeAt + 2] = static_cast<char>('0' + exitCode % 10);
+  }
+  return text;
+}
+
 int SlotIndex(CleanupSlot slot) {
   const int i = static_cast<int>(slot);
   return slot == CleanupSlot::kCopyTemporary ? i + tWorker : i;
@@ -67,12 +79,7 @@ void DeleteRegisteredFiles() {
 
 void WriteReport(int exitCode) {
   if (gReport == nullptr) return;
-  std::string& text = gReport->text;
-  if (gReport->exitCodeAt + 3 <= text.size()) {
-    text[gReport->exitCodeAt] = static_cast<char>('0' + exitCode / 100);
-    text[gReport->exitCodeAt + 1] = static_cast<char>('0' + exitCode / 10 % 10);
-    text[gReport->exitCodeAt + 2] = static_cast<char>('0' + exitCode % 10);
-  }
+  const std::string& text = WithExitCode(*gReport, exitCode);
   const std::wstring temporary = SystemPath(gReport->temporary);
   const HANDLE out = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -116,12 +123,7 @@ void DeleteRegisteredFiles() {
 // Only calls that are safe in a signal handler.
 void WriteReport(int exitCode) {
   if (gReport == nullptr) return;
-  std::string& text = gReport->text;
-  if (gReport->exitCodeAt + 3 <= text.size()) {
-    text[gReport->exitCodeAt] = static_cast<char>('0' + exitCode / 100);
-    text[gReport->exitCodeAt + 1] = static_cast<char>('0' + exitCode / 10 % 10);
-    text[gReport->exitCodeAt + 2] = static_cast<char>('0' + exitCode % 10);
-  }
+  const std::string& text = WithExitCode(*gReport, exitCode);
   const char* temporary = gReport->temporary.c_str();
   const int out = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (out < 0) return;

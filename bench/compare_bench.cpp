@@ -318,12 +318,7 @@ class Generator {
   // A file's name: mostly plain, some with blanks, commas, quotes or
   // accented letters, and a few that a record must escape.
   static std::string FileName(Random& random, std::uint64_t slot) {
-    static constexpr std::array<std::string_view, 12> kStems = {
-        "report",  "data",  "image",   "notes", "backup", "log",
-        "invoice", "draft", "summary", "scan",  "page",   "track"};
-    static constexpr std::array<std::string_view, 8> kExtensions = {".txt", ".dat", ".jpg", ".pdf",
-                                                                    ".csv", ".bin", ".md",  ""};
-    std::string name(kStems[random.Next() % kStems.size()]);
+    std::string name(fts::bench::kFileStems[random.Next() % fts::bench::kFileStems.size()]);
     switch (random.Next() % 1000) {
       case 0:
         name += " copy";
@@ -346,7 +341,7 @@ class Generator {
     char number[32];
     std::snprintf(number, sizeof number, "-%04" PRIu64 "-%04" PRIx64, slot, random.Next() & 0xFFFF);
     name += number;
-    name += kExtensions[random.Next() % kExtensions.size()];
+    name += fts::bench::kFileExtensions[random.Next() % fts::bench::kFileExtensions.size()];
     // About 1 name in 2,500 must be escaped in a record.
     switch (random.Next() % 10000) {
       case 0:

@@ -3,6 +3,7 @@
 // so one seed gives the same tree in both.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 
@@ -44,5 +45,13 @@ inline std::uint64_t HashText(std::uint64_t seed, std::string_view text) {
   }
   return Mix(hash, seed);
 }
+
+// What generated file names are made of: a stem, sometimes something that
+// real trees have too (a blank, a comma, an accent), and an extension.
+inline constexpr std::array<std::string_view, 12> kFileStems = {
+    "report",  "data",  "image",   "notes", "backup", "log",
+    "invoice", "draft", "summary", "scan",  "page",   "track"};
+inline constexpr std::array<std::string_view, 8> kFileExtensions = {".txt", ".dat", ".jpg", ".pdf",
+                                                                    ".csv", ".bin", ".md",  ""};
 
 }  // namespace fts::bench

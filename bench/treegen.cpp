@@ -137,12 +137,7 @@ void WriteFile(const std::string& path, std::uint64_t size, std::uint64_t conten
 // File names: mostly plain, with a few spaces, commas, quotes and accented
 // letters as real trees have them.
 std::string FileName(Random& random, std::uint64_t index) {
-  static constexpr std::array<std::string_view, 12> kStems = {
-      "report",  "data",  "image",   "notes", "backup", "log",
-      "invoice", "draft", "summary", "scan",  "page",   "track"};
-  static constexpr std::array<std::string_view, 8> kExtensions = {".txt", ".dat", ".jpg", ".pdf",
-                                                                  ".csv", ".bin", ".md",  ""};
-  std::string name(kStems[random.Next() % kStems.size()]);
+  std::string name(fts::bench::kFileStems[random.Next() % fts::bench::kFileStems.size()]);
   switch (random.Next() % 200) {
     case 0:
       name += " copy";
@@ -163,7 +158,7 @@ std::string FileName(Random& random, std::uint64_t index) {
   std::snprintf(number, sizeof number, "-%06llu-%04llx", static_cast<unsigned long long>(index),
                 static_cast<unsigned long long>(random.Next() & 0xFFFF));
   name += number;
-  name += kExtensions[random.Next() % kExtensions.size()];
+  name += fts::bench::kFileExtensions[random.Next() % fts::bench::kFileExtensions.size()];
   return name;
 }
 

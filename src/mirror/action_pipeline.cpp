@@ -48,9 +48,11 @@ void ActionPipeline::Work(int worker) {
   KeepInterruptsAway();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    workToDo_.wait(lock, [&] { return stopping_ || nextToStart_ < tasks_.size(); });
+    workToDo_.wait(lock, [&] { return stopping_ || (!holding_ && nextToStart_ < tasks_.size()); });
     if (nextToStart_ >= tasks_.size()) return;  // stopping, nothing left
     Task& task = tasks_[nextToStart_++];
+    task.ranWithOthers = running_++ > 0;
+    task.startedAs = ++started_;
     lock.unlock();
     try {
       task.status = task.action();
@@ -58,6 +60,8 @@ void ActionPipeline::Work(int worker) {
       task.error = std::current_exception();
     }
     lock.lock();
+    task.ranWithOthers = task.ranWithOthers || started_ != task.startedAs;
+    --running_;
     task.done = true;
     taskDone_.notify_all();
   }
@@ -74,8 +78,27 @@ void ActionPipeline::LogDone(bool wait) {
     --nextToStart_;
     lock.unlock();
     if (task.error) std::rethrow_exception(task.error);
+    if (!task.status && task.status.IsNoSpace() && task.ranWithOthers) RunAlone(task);
     Log(task);
   }
+}
+
+void ActionPipeline::RunAlone(Task& task) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  holding_ = true;
+  taskDone_.wait(lock, [&] { return running_ == 0; });
+  lock.unlock();
+  struct Release {
+    ActionPipeline& pipeline;
+    ~Release() {
+      {
+        std::lock_guard<std::mutex> relock(pipeline.mutex_);
+        pipeline.holding_ = false;
+      }
+      pipeline.workToDo_.notify_all();
+    }
+  } release{*this};
+  task.status = task.action();
 }
 
 void ActionPipeline::Log(Task& task) {

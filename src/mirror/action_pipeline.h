@@ -1,7 +1,10 @@
 // Carries out the actions of one step of the mirror on a pool of workers and
 // logs them exactly as one action at a time would: each action's line in
 // the order the actions were given, written once the action and all before
-// it are done, each failure line right after its action's line.
+// it are done, each failure line right after its action's line. An action
+// that met a full disk while others ran is tried again alone before it is
+// logged: the others' writes may have filled the disk, and one at a time it
+// could have fitted.
 #pragma once
 
 #include <condition_variable>
@@ -45,6 +48,8 @@ class ActionPipeline {
     Status status;
     std::exception_ptr error;
     bool done = false;
+    bool ranWithOthers = false;   // another action was under way meanwhile
+    std::uint64_t startedAs = 0;  // its number in the order of starting
   };
 
   void Work(int worker);
@@ -52,6 +57,9 @@ class ActionPipeline {
   // at the front.
   void LogDone(bool wait);
   void Log(Task& task);
+  // Runs the task's action again once no other action is under way, and
+  // holds the workers back meanwhile.
+  void RunAlone(Task& task);
 
   ConsoleLog& log_;
   const std::size_t window_;  // the most tasks given and not yet logged
@@ -60,6 +68,9 @@ class ActionPipeline {
   std::condition_variable taskDone_;
   std::deque<Task> tasks_;       // in the order given; the front is logged next
   std::size_t nextToStart_ = 0;  // index into tasks_
+  std::size_t running_ = 0;      // tasks under way on the workers
+  std::uint64_t started_ = 0;    // tasks started so far
+  bool holding_ = false;         // no worker starts a task
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };

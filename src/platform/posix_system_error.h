@@ -18,7 +18,9 @@ inline std::string ErrorText(int error) {
 // A failure of `operation` on `path`, by default with the error number the
 // failed call left.
 inline Status SystemError(std::string_view operation, const std::string& path, int error = errno) {
-  return Status::Error(operation, path, ErrorText(error));
+  const bool noSpace = error == ENOSPC || error == EDQUOT;
+  return Status::Error(operation, path, ErrorText(error),
+                       noSpace ? Status::Kind::kNoSpace : Status::Kind::kOther);
 }
 
 }  // namespace fts

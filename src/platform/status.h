@@ -12,12 +12,18 @@ namespace fts {
 
 class Status {
  public:
+  // kNoSpace: a full disk or an exhausted quota, a cause that other writes
+  // under way may have brought about and that may be gone once they end.
+  enum class Kind { kOther, kNoSpace };
+
   static Status Ok() { return {}; }
   // `operation` is a verb ("open", "delete"...), `cause` the system's text
   // (for example "Permission denied").
-  static Status Error(std::string_view operation, std::string path, std::string cause) {
+  static Status Error(std::string_view operation, std::string path, std::string cause,
+                      Kind kind = Kind::kOther) {
     Status status;
     status.ok_ = false;
+    status.noSpace_ = kind == Kind::kNoSpace;
     status.operation_ = operation;
     status.path_ = std::move(path);
     status.cause_ = std::move(cause);
@@ -31,11 +37,13 @@ class Status {
   const std::string& Path() const { return path_; }
   // The system's text alone: what an action's failure line shows.
   const std::string& Cause() const { return cause_; }
+  bool IsNoSpace() const { return noSpace_; }
   // "cannot <operation> <path>: <cause>".
   std::string Message() const { return "cannot " + operation_ + " " + path_ + ": " + cause_; }
 
  private:
   bool ok_ = true;
+  bool noSpace_ = false;
   std::string operation_;
   std::string path_;
   std::string cause_;

@@ -22,7 +22,9 @@ std::string ErrorText(DWORD error);
 // else can change it).
 inline Status SystemError(std::string_view operation, const std::string& path,
                           DWORD error = GetLastError()) {
-  return Status::Error(operation, path, ErrorText(error));
+  const bool noSpace = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+  return Status::Error(operation, path, ErrorText(error),
+                       noSpace ? Status::Kind::kNoSpace : Status::Kind::kOther);
 }
 
 // A handle that closes itself.

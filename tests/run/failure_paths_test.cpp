@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 
@@ -122,6 +124,66 @@ TEST_F(FailurePathTest, AFullDiskFailsTheCopyWithoutAPartialFile) {
   EXPECT_EQ(LineAfter(platform.out, CopyLine("big.bin")),
             "Action Failed    : No space left on device");
   EXPECT_EQ(ListTree(dst_), (Lines{"a.txt", "z.txt"}));
+}
+
+// A disk that big.bin fills while the small copies write: they meet the full
+// disk too, and are held until it is full. One at a time they would have
+// fitted, so they are tried again alone and the log is the log of one
+// action at a time.
+namespace shared_disk {
+enum Phase { kBefore, kFull, kFreed };
+std::atomic<int> phase{kBefore};
+std::atomic<int> refused{0};
+
+// Waits at most five seconds for `ready`.
+template <typename Ready>
+void WaitFor(Ready ready) {
+  for (int i = 0; i < 5000 && !ready(); ++i)
+    usleep(1000);
+}
+
+ssize_t Write(int fd, const void* buffer, std::size_t size) {
+  if (lseek(fd, 0, SEEK_CUR) >= 1 << 20) {  // big.bin fills the disk
+    int before = kBefore;
+    if (phase.compare_exchange_strong(before, kFull)) {
+      WaitFor([] { return refused >= 2; });
+      phase = kFreed;
+    }
+    errno = ENOSPC;
+    return -1;
+  }
+  if (size < 16) {  // a.txt or z.txt
+    WaitFor([] { return phase != kBefore; });
+    if (phase == kFull) {
+      ++refused;
+      errno = ENOSPC;
+      return -1;
+    }
+  }
+  return ::write(fd, buffer, size);
+}
+}  // namespace shared_disk
+
+TEST_F(FailurePathTest, ACopyThatFillsTheDiskMakesNoOtherCopyFail) {
+  shared_disk::phase = shared_disk::kBefore;
+  shared_disk::refused = 0;
+  CopyCalls calls = SystemCopyCalls();
+  calls.copyRange = nullptr;
+  calls.write = shared_disk::Write;
+  CopyCallsPlatform platform(calls, true);
+  platform.exeFolder = bin_ + "/";
+  EXPECT_EQ(RunFernwickTreeSyncer({"--jobs=4", src_, dst_}, platform), 3);
+  EXPECT_EQ(shared_disk::refused, 2);
+  const Lines log = WithoutStamps(platform.out);
+  EXPECT_EQ(
+      std::count_if(log.begin(), log.end(),
+                    [](const std::string& line) { return line.starts_with("Action Failed"); }),
+      1);
+  EXPECT_EQ(LineAfter(platform.out, CopyLine("big.bin")),
+            "Action Failed    : No space left on device");
+  EXPECT_EQ(LineAfter(platform.out, CopyLine("a.txt")), CopyLine("big.bin"));
+  EXPECT_EQ(ListTree(dst_), (Lines{"a.txt", "z.txt"}));
+  EXPECT_EQ(ReadFile(dst_ + "/z.txt"), "z");
 }
 
 // A read error halfway through a source file fails that copy only.

@@ -51,8 +51,7 @@ void ActionPipeline::Work(int worker) {
     workToDo_.wait(lock, [&] { return stopping_ || (!holding_ && nextToStart_ < tasks_.size()); });
     if (nextToStart_ >= tasks_.size()) return;  // stopping, nothing left
     Task& task = tasks_[nextToStart_++];
-    task.ranWithOthers = running_++ > 0;
-    task.startedAs = ++started_;
+    ++running_;
     lock.unlock();
     try {
       task.status = task.action();
@@ -60,7 +59,6 @@ void ActionPipeline::Work(int worker) {
       task.error = std::current_exception();
     }
     lock.lock();
-    task.ranWithOthers = task.ranWithOthers || started_ != task.startedAs;
     --running_;
     task.done = true;
     taskDone_.notify_all();
@@ -78,7 +76,7 @@ void ActionPipeline::LogDone(bool wait) {
     --nextToStart_;
     lock.unlock();
     if (task.error) std::rethrow_exception(task.error);
-    if (!task.status && task.status.IsNoSpace() && task.ranWithOthers) RunAlone(task);
+    if (!task.status && task.status.IsNoSpace()) RunAlone(task);
     Log(task);
   }
 }

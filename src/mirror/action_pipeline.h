@@ -2,8 +2,8 @@
 // logs them exactly as one action at a time would: each action's line in
 // the order the actions were given, written once the action and all before
 // it are done, each failure line right after its action's line. An action
-// that met a full disk while others ran is tried again alone before it is
-// logged: the others' writes may have filled the disk, and one at a time it
+// that met a full disk is tried again alone before it is logged: the writes
+// of the others under way may have filled the disk, and one at a time it
 // could have fitted.
 #pragma once
 
@@ -48,8 +48,6 @@ class ActionPipeline {
     Status status;
     std::exception_ptr error;
     bool done = false;
-    bool ranWithOthers = false;   // another action was under way meanwhile
-    std::uint64_t startedAs = 0;  // its number in the order of starting
   };
 
   void Work(int worker);
@@ -69,7 +67,6 @@ class ActionPipeline {
   std::deque<Task> tasks_;       // in the order given; the front is logged next
   std::size_t nextToStart_ = 0;  // index into tasks_
   std::size_t running_ = 0;      // tasks under way on the workers
-  std::uint64_t started_ = 0;    // tasks started so far
   bool holding_ = false;         // no worker starts a task
   bool stopping_ = false;
   std::vector<std::thread> workers_;

@@ -27,6 +27,22 @@ class ForwardingDestinationTree : public DestinationTree {
                     std::string_view targetRelPath) override {
     return inner_->MoveFileTo(relPath, Innermost(target), targetRelPath);
   }
+  void Carry(const CarriedItems& items) override { inner_->Carry(items); }
+  Status MakeDirectoryWith(std::string_view relPath, const EntryAttributes& attributes) override {
+    return inner_->MakeDirectoryWith(relPath, attributes);
+  }
+  Status MakeLink(std::string_view relPath, const std::string& target,
+                  const EntryAttributes& attributes, Replace replace) override {
+    return inner_->MakeLink(relPath, target, attributes, replace);
+  }
+  Status LinkFile(std::string_view existingRelPath, std::string_view relPath,
+                  Replace replace) override {
+    return inner_->LinkFile(existingRelPath, relPath, replace);
+  }
+  Status SetAttributes(std::string_view relPath, const EntryAttributes& attributes) override {
+    return inner_->SetAttributes(relPath, attributes);
+  }
+
   static DestinationTree& Innermost(DestinationTree& tree) {
     auto* forwarding = dynamic_cast<ForwardingDestinationTree*>(&tree);
     return forwarding == nullptr ? tree : Innermost(*forwarding->inner_);
@@ -72,6 +88,20 @@ class ForwardingPlatform : public Platform {
   bool StderrIsTerminal() override { return inner_.StderrIsTerminal(); }
   Status ReplaceFile(const std::string& path, std::string_view contents) override {
     return inner_.ReplaceFile(path, contents);
+  }
+  Result<EntryAttributes> ReadAttributes(const std::string& path, LinkPolicy policy,
+                                         const CarriedItems& items) override {
+    return inner_.ReadAttributes(path, policy, items);
+  }
+  Result<std::vector<std::pair<std::string, std::string>>> ReadExtendedAttributes(
+      const std::string& path, LinkPolicy policy, const CarriedItems& items) override {
+    return inner_.ReadExtendedAttributes(path, policy, items);
+  }
+  Result<std::string> ReadLinkTarget(const std::string& path) override {
+    return inner_.ReadLinkTarget(path);
+  }
+  Result<bool> SameContents(const std::string& first, const std::string& second) override {
+    return inner_.SameContents(first, second);
   }
   LocalDateTime Now() override { return inner_.Now(); }
   std::optional<LocalDateTime> ToLocalTime(const FileTime& time) override {

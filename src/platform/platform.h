@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/status.h"
@@ -87,6 +88,34 @@ struct DirEntryInfo {
   bool timeValid = false;    // lastWrite could be read
   FileTime lastWrite;
   FileIdentity identity;  // valid when timeValid or isDirectory
+  // What the system told of the entry besides its time, valid with
+  // timeValid or isSymlink (a folder's must be read with ReadAttributes).
+  std::uint64_t size = 0;
+  std::uint32_t mode = 0;  // permission, set-id and sticky bits
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  std::uint64_t linkCount = 1;  // names the file has, on any folder
+};
+
+// What a copy carries besides the contents, the permission bits and the
+// last-write time, which every copy carries.
+struct CarriedItems {
+  bool owner = false;   // user and group, by number
+  bool xattrs = false;  // extended attributes of the namespaces the process may read and write
+  bool acls = false;    // access and default ACLs
+  bool Any() const { return owner || xattrs || acls; }
+  bool operator==(const CarriedItems&) const = default;
+};
+
+// One entry's attributes, as a faithful copy carries them.
+struct EntryAttributes {
+  std::uint32_t mode = 0;  // permission, set-id and sticky bits
+  std::uint32_t owner = 0;
+  std::uint32_t group = 0;
+  FileTime lastWrite;
+  // The extended attributes asked for, ACLs among them under their system
+  // names, sorted by name.
+  std::vector<std::pair<std::string, std::string>> extended;
 };
 
 // One open enumeration of a directory.
@@ -189,6 +218,45 @@ class DestinationTree {
   // at the target, and on failure the file stays where it was.
   virtual Status MoveFileTo(std::string_view relPath, DestinationTree& target,
                             std::string_view targetRelPath) = 0;
+
+  // --- Faithful copies (a system that offers none fails each call) ---------
+  // What every later CopyFile carries besides contents, permission bits
+  // and time; nothing more until it is called.
+  virtual void Carry(const CarriedItems& items) { (void)items; }
+  // Makes a folder whose parent exists, with the attributes' permission
+  // bits and the carried items.
+  virtual Status MakeDirectoryWith(std::string_view relPath, const EntryAttributes& attributes) {
+    (void)attributes;
+    return NotOffered("make", relPath);
+  }
+  // Makes a symbolic link holding `target` as its text, never resolved,
+  // with the attributes' time and, where carried, owner and extended
+  // attributes; with kYes over what stands under the name.
+  virtual Status MakeLink(std::string_view relPath, const std::string& target,
+                          const EntryAttributes& attributes, Replace replace) {
+    (void)target, (void)attributes, (void)replace;
+    return NotOffered("make the link", relPath);
+  }
+  // Gives the file `existingRelPath` of this tree the second name
+  // `relPath`; with kYes over what stands under it.
+  virtual Status LinkFile(std::string_view existingRelPath, std::string_view relPath,
+                          Replace replace) {
+    (void)existingRelPath, (void)replace;
+    return NotOffered("link", relPath);
+  }
+  // Gives the entry `relPath` (a link as itself) the attributes' permission
+  // bits (not on a link), the carried items, and the time (not on a folder).
+  // Extended attributes it has beyond the carried ones' list go, within the
+  // carried kinds.
+  virtual Status SetAttributes(std::string_view relPath, const EntryAttributes& attributes) {
+    (void)attributes;
+    return NotOffered("set the attributes of", relPath);
+  }
+
+ protected:
+  static Status NotOffered(std::string_view operation, std::string_view relPath) {
+    return Status::Error(operation, std::string(relPath), "not offered on this system");
+  }
 };
 
 // Work the platform does in the background until this object goes.
@@ -249,6 +317,30 @@ class Platform {
 
   // The destination tree below `root`, which is followed once, as typed.
   virtual Result<std::unique_ptr<DestinationTree>> OpenDestination(const std::string& root) = 0;
+
+  // --- Faithful copies (a system that offers none fails each call) ---------
+  // The attributes of the entry at `path` (a link as itself with
+  // kDoNotFollow), its extended attributes of the kinds `items` names.
+  virtual Result<EntryAttributes> ReadAttributes(const std::string& path, LinkPolicy policy,
+                                                 const CarriedItems& items) {
+    (void)policy, (void)items;
+    return Status::Error("read the attributes of", path, "not offered on this system");
+  }
+  // Only the extended attributes of the kinds `items` names, sorted by name.
+  virtual Result<std::vector<std::pair<std::string, std::string>>> ReadExtendedAttributes(
+      const std::string& path, LinkPolicy policy, const CarriedItems& items) {
+    (void)policy, (void)items;
+    return Status::Error("read the attributes of", path, "not offered on this system");
+  }
+  // The text of the symbolic link at `path`.
+  virtual Result<std::string> ReadLinkTarget(const std::string& path) {
+    return Status::Error("read the link", path, "not offered on this system");
+  }
+  // Whether two regular files hold the same bytes (links followed).
+  virtual Result<bool> SameContents(const std::string& first, const std::string& second) {
+    (void)second;
+    return Status::Error("compare", first, "not offered on this system");
+  }
 
   virtual LocalDateTime Now() = 0;
   // nullopt for a time the system cannot convert.

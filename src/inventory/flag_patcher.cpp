@@ -17,7 +17,7 @@ std::unique_ptr<File> FlagPatcher::Open(Platform& platform, OpenMode mode) {
   return std::move(*opened);
 }
 
-void FlagPatcher::Mark(std::int64_t flag) {
+void FlagPatcher::Mark(std::int64_t flag, char value) {
   if (flag < chunkStart_ || flag >= chunkStart_ + static_cast<std::int64_t>(chunkSize_)) {
     Flush();
     chunkStart_ = flag;
@@ -28,7 +28,7 @@ void FlagPatcher::Mark(std::int64_t flag) {
   }
   char& byte = chunk_[static_cast<std::size_t>(flag - chunkStart_)];
   if (byte == '1') ++marked_;
-  byte = '0';
+  byte = value;
   dirty_ = true;
 }
 

@@ -1,4 +1,4 @@
-// Writes "0" over the ActionFlag of chosen records of an inventory, in place:
+// Writes "0" (or "2") over the ActionFlag of chosen records of an inventory, in place:
 // a chunk of the file at a time is read, changed and written back, so marks
 // given in file order cost one read and one write per chunk.
 #pragma once
@@ -17,9 +17,10 @@ class FlagPatcher {
   // Opens the inventory for the marks; a failure ends the run.
   FlagPatcher(Platform& platform, std::string fileName, std::size_t chunkSize = 64 << 10);
 
-  // Marks the ActionFlag byte at `flagOffset` (see ActionFlagOffset).
-  void Mark(std::int64_t flagOffset);
-  // The flags turned from "1" to "0" so far.
+  // Marks the ActionFlag byte at `flagOffset` (see ActionFlagOffset) with
+  // "0", or with `flag`.
+  void Mark(std::int64_t flagOffset, char flag = '0');
+  // The flags turned from "1" to another value so far.
   std::int64_t Marked() const { return marked_; }
   // Writes what is left and closes; a failure ends the run.
   void Close();

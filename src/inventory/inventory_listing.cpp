@@ -3,6 +3,7 @@
 #include <chrono>
 #include <utility>
 
+#include "inventory/entry_facts.h"
 #include "inventory/folder_walker.h"
 #include "inventory/record_format.h"
 #include "inventory/time_stamp.h"
@@ -71,8 +72,14 @@ std::string StripTrailingBackslash(std::string_view text) {
 }
 
 InventoryListing::InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
-                                   const ExclusionRules& exclusions, InventoryFiles& files)
-    : platform_(platform), log_(log), roots_(roots), exclusions_(exclusions), files_(files) {}
+                                   const ExclusionRules& exclusions, InventoryFiles& files,
+                                   CopyRules rules)
+    : platform_(platform),
+      log_(log),
+      roots_(roots),
+      exclusions_(exclusions),
+      files_(files),
+      rules_(std::move(rules)) {}
 
 InventoryListing::~InventoryListing() {
   stop_ = true;
@@ -105,7 +112,9 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
   BufferedInventoryFile out(file);
   for (const std::string& root : side == Side::kSource ? roots_.fromRoots : roots_.toRoots) {
     WalkOptions options;
-    options.links = side == Side::kSource ? LinkPolicy::kFollow : LinkPolicy::kDoNotFollow;
+    options.links = side == Side::kSource ? rules_.SourceLinkPolicy() : LinkPolicy::kDoNotFollow;
+    const bool skipLinks = side == Side::kSource && rules_.links == SourceLinks::kSkip;
+    const bool withFacts = rules_.NeedsFacts();
     // The run's own inventories may lie inside either tree; they are not
     // part of it.
     for (const InventoryFile* own : {&files_.source, &files_.destination}) {
@@ -139,8 +148,20 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
         descend = false;
         return WalkNext::kContinue;
       }
-      FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root,
-                            entry.isFile ? TimeStampOf(platform_, entry.info, side) : "");
+      if (skipLinks && entry.info.isSymlink) {
+        // Left out as if excluded.
+        ++report.excluded;
+        return WalkNext::kContinue;
+      }
+      const std::string timeStamp = entry.isFile ? TimeStampOf(platform_, entry.info, side) : "";
+      if (withFacts) {
+        const std::string facts = FactsOf(platform_, rules_, entry.fullPath, entry.isFile,
+                                          entry.info, timeStamp, side);
+        FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root, timeStamp, facts);
+        CountLinkGroup(report, entry, root);
+      } else {
+        FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root, timeStamp);
+      }
       ++(entry.isFile ? report.files : report.folders);
       const std::int64_t listed = listed_.fetch_add(1, std::memory_order_relaxed) + 1;
       if (side == Side::kSource && onListed_ && listed % 256 == 0) onListed_(listed);
@@ -152,6 +173,17 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
     if (!WalkFolder(platform_, StripTrailingBackslash(root), 0, writeRecord, options)) return;
   }
   out.Close();
+}
+
+// Counts a file with other names towards its group, whose leader is the
+// first RelPath in ordinal order.
+void InventoryListing::CountLinkGroup(SideReport& report, const WalkEntry& entry,
+                                      const std::string& root) {
+  std::string group = HardLinkGroupOf(rules_, entry.isFile, entry.info);
+  if (group.empty()) return;
+  const std::string_view relPath = entry.fullPath.substr(root.size());
+  auto& tally = report.linkGroups[std::move(group)];
+  if (tally.names++ == 0 || CompareOrdinal(relPath, tally.leader) < 0) tally.leader = relPath;
 }
 
 bool InventoryListing::ListSource() {
@@ -192,6 +224,11 @@ void InventoryListing::Publish(SideReport& report, Side side) {
   for (const std::string& message : report.messages)
     log_.WriteLog(message);
   if (!report.unlistedFolders.empty()) findings_.anyFolderUnlisted = true;
+  auto& leaders =
+      side == Side::kSource ? findings_.sourceLinkLeaders : findings_.destinationLinkLeaders;
+  for (auto& [group, tally] : report.linkGroups) {
+    if (tally.names > 1) leaders.emplace(group, std::move(tally.leader));
+  }
   if (side == Side::kSource) {
     auto& unlisted = findings_.unlistedSourceFolders;
     unlisted.insert(unlisted.end(), report.unlistedFolders.begin(), report.unlistedFolders.end());

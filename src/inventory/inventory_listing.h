@@ -9,10 +9,13 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "inventory/copy_rules.h"
 #include "inventory/exclusion_rules.h"
+#include "inventory/folder_walker.h"
 #include "inventory/inventory_files.h"
 #include "inventory/inventory_names.h"
 #include "platform/platform.h"
@@ -40,6 +43,11 @@ struct ListingFindings {
   // RelPaths of the destination folders that hold excluded entries, at any
   // depth below them: they stay, whatever the source holds.
   std::unordered_set<std::string> destinationFoldersKept;
+  // With hard links kept: the files of each side that have other names in
+  // the same tree, as the group part of their facts, and the first RelPath
+  // of each group in ordinal order, its leader.
+  std::unordered_map<std::string, std::string> sourceLinkLeaders;
+  std::unordered_map<std::string, std::string> destinationLinkLeaders;
 };
 
 // Lists the source tree and then the destination tree. The destination tree
@@ -51,7 +59,8 @@ class InventoryListing {
   // `files` receives each inventory's name the moment this run has created
   // it, so that the run's clean-up finds it whatever happens next.
   InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
-                   const ExclusionRules& exclusions, InventoryFiles& files);
+                   const ExclusionRules& exclusions, InventoryFiles& files,
+                   CopyRules rules = {});
   ~InventoryListing();
   InventoryListing(const InventoryListing&) = delete;
   InventoryListing& operator=(const InventoryListing&) = delete;
@@ -79,11 +88,17 @@ class InventoryListing {
     std::int64_t folders = 0;
     std::int64_t excluded = 0;
     std::unordered_set<std::string> foldersHoldingExcluded;
+    struct LinkGroup {
+      std::int64_t names = 0;
+      std::string leader;
+    };
+    std::unordered_map<std::string, LinkGroup> linkGroups;
   };
 
   std::optional<ClaimedInventory> Claim(Side side);
   void ListSide(Side side, File& file, SideReport& report, const std::atomic<bool>* stop);
   void Publish(SideReport& report, Side side);
+  void CountLinkGroup(SideReport& report, const WalkEntry& entry, const std::string& root);
   void LogLimitReached();
 
   Platform& platform_;
@@ -91,6 +106,7 @@ class InventoryListing {
   const TreeRoots& roots_;
   const ExclusionRules& exclusions_;
   InventoryFiles& files_;
+  const CopyRules rules_;
   ListingFindings findings_;
   std::function<void(std::int64_t)> onListed_;
   std::atomic<std::int64_t> listed_{0};

@@ -78,7 +78,8 @@ std::string_view RecordPathView(std::string_view field, std::string& scratch) {
 }
 
 void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
-                           std::string_view root, std::string_view timeStamp) {
+                           std::string_view root, std::string_view timeStamp,
+                           std::optional<std::string_view> facts) {
   const std::string_view relPath = fullPath.substr(std::min(root.size(), fullPath.size()));
   out += isFile ? "File" : "Directory";
   out += kFieldDelimiter;
@@ -90,7 +91,11 @@ void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isF
   out += kFieldDelimiter;
   out += timeStamp;
   out += kFieldDelimiter;
-  out += '1';
+  if (facts) {
+    out += *facts;
+    out += kFieldDelimiter;
+  }
+  out += kActionPending;
 }
 
 void SetUpRecordSplitter(TStrArrayClass& splitter) {

@@ -2,13 +2,21 @@
 //
 //   Kind","FullPath","RelPath","Depth","TimeStamp","ActionFlag CR LF
 //
+// or, in a run whose comparison weighs more than the time (see
+// entry_facts.h), with a Facts field before the ActionFlag:
+//
+//   Kind","FullPath","RelPath","Depth","TimeStamp","Facts","ActionFlag CR LF
+//
 // Kind is "File" or "Directory"; Depth counts the separators in RelPath;
 // TimeStamp is empty for a folder; ActionFlag is written "1" and overwritten
-// in place with "0" once the entry has an identical counterpart. This is
+// in place with "0" once the entry has an identical counterpart, or, on a
+// source record, with "2" when the pair differs only in what can be mended
+// in place. This is
 // the one place that knows how records are written and taken apart.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,7 +34,13 @@ inline constexpr std::int32_t kFullPathField = 1;
 inline constexpr std::int32_t kRelPathField = 2;
 inline constexpr std::int32_t kDepthField = 3;
 inline constexpr std::int32_t kTimeStampField = 4;
-inline constexpr std::int32_t kActionFlagField = 5;
+inline constexpr std::int32_t kActionFlagField = 5;  // without a Facts field
+inline constexpr std::int32_t kFactsField = 5;       // with one
+
+// The ActionFlag's values.
+inline constexpr char kActionPending = '1';
+inline constexpr char kActionNone = '0';
+inline constexpr char kActionMend = '2';
 
 // --- Paths in records ------------------------------------------------------
 // A path that holds a line break or the delimiter, or ends in a way that
@@ -56,7 +70,8 @@ std::string_view RecordPathView(std::string_view field, std::string& scratch);
 // Appends the record of one listed entry, without its line end, with the
 // ActionFlag "1". `root` is the walk root that `fullPath` begins with.
 void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
-                           std::string_view root, std::string_view timeStamp);
+                           std::string_view root, std::string_view timeStamp,
+                           std::optional<std::string_view> facts = std::nullopt);
 
 // The offset of the ActionFlag byte of the line that ends just before
 // `nextLine` (the flag is the byte before the line end).
@@ -79,16 +94,33 @@ inline bool IsDirectoryRecord(const TStrArrayClass& record) {
 inline bool IsFileRecord(const TStrArrayClass& record) {
   return record.GetItem(kKindField) == "File";
 }
+inline std::string_view ActionFlagOf(const TStrArrayClass& record) {
+  return record.GetItem(record.Count() - 1);
+}
 inline bool IsPending(const TStrArrayClass& record) {
-  return record.GetItem(kActionFlagField) == "1";
+  return ActionFlagOf(record) == std::string_view(&kActionPending, 1);
+}
+inline bool IsMend(const TStrArrayClass& record) {
+  return ActionFlagOf(record) == std::string_view(&kActionMend, 1);
+}
+// The Facts field, empty in a record without one.
+inline std::string_view FactsOf(const TStrArrayClass& record) {
+  return record.Count() > kActionFlagField + 1 ? record.GetItem(kFactsField) : std::string_view();
 }
 
 // True when a line, not yet taken apart, holds a pending record: it ends in
 // the delimiter and "1". Passes that act on pending records alone skip the
 // others without splitting them.
-inline bool LineIsPending(std::string_view line) {
-  return line.size() > kFieldDelimiter.size() && line.ends_with('1') &&
+inline bool LineHasFlag(std::string_view line, char flag) {
+  return line.size() > kFieldDelimiter.size() && line.ends_with(flag) &&
          line.substr(0, line.size() - 1).ends_with(kFieldDelimiter);
+}
+inline bool LineIsPending(std::string_view line) {
+  return LineHasFlag(line, kActionPending);
+}
+// Pending, or to be mended in place: a line the actions look at.
+inline bool LineNeedsAction(std::string_view line) {
+  return LineHasFlag(line, kActionPending) || LineHasFlag(line, kActionMend);
 }
 
 // Ordinal order of RelPaths: byte by byte as unsigned numbers, a prefix

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/entry_facts.h"
 #include "inventory/flag_patcher.h"
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
@@ -71,8 +72,11 @@ std::string_view NameIn(std::string_view relPath) {
 class PairFinder {
  public:
   PairFinder(Platform& platform, const InventoryFiles& inventories, const ToLineIndex& index,
-             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks)
-      : index_(index),
+             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks,
+             const FactsComparison* facts)
+      : platform_(platform),
+        facts_(facts),
+        index_(index),
         source_(platform, inventories.source.name),
         destination_(platform, inventories.destination.name, InventoryReader::Access::kScattered),
         sourceMarks_(sourceMarks),
@@ -104,10 +108,13 @@ class PairFinder {
       const FolderEntries& entries = open.back().entries;
       const FolderEntries::Entry* found = entries.Find(NameIn(relPath));
       if (found != nullptr) {
-        if (sourceSplitter_.GetItem(kTimeStampField) == entries.StampOf(*found)) {
-          sourceMarks_.Mark(ActionFlagOffset(source_.Pos()));
+        const PairVerdict verdict = Judge(relPath, entries.StampOf(*found), *found);
+        if (verdict != PairVerdict::kDiffer) {
+          sourceMarks_.Mark(ActionFlagOffset(source_.Pos()),
+                            verdict == PairVerdict::kMend ? kActionMend : kActionNone);
           MarkDestination(found->flag);
-          ++result.identicalPairs;
+          ++(verdict == PairVerdict::kMend ? result.mendedPairs : result.identicalPairs);
+          if (facts_ != nullptr) KeepLinkAnchor(relPath, result);
         } else if (IsFileRecord(sourceSplitter_) && found->isFile) {
           ++result.updatedFiles;
         }
@@ -126,6 +133,35 @@ class PairFinder {
   }
 
  private:
+  // The split source record against the destination entry of its name,
+  // whose TimeStamp (or, with facts, Facts field) is `destinationKey`.
+  PairVerdict Judge(std::string_view relPath, std::string_view destinationKey,
+                    const FolderEntries::Entry& destination) {
+    if (facts_ == nullptr) {
+      return sourceSplitter_.GetItem(kTimeStampField) == destinationKey ? PairVerdict::kIdentical
+                                                                        : PairVerdict::kDiffer;
+    }
+    const std::string_view sourceFacts = FactsOf(sourceSplitter_);
+    const PairVerdict verdict = JudgeFacts(sourceFacts, destinationKey, relPath, facts_->leaders);
+    if (verdict == PairVerdict::kDiffer || !facts_->contents || !FactsOfRegularFile(sourceFacts)) {
+      return verdict;
+    }
+    const std::string from = UnescapeRecordPath(sourceSplitter_.GetItem(kFullPathField));
+    std::int64_t next;
+    destinationSplitter_.Split(destination_.LineAt(destination.line, next));
+    const std::string to = UnescapeRecordPath(destinationSplitter_.GetItem(kFullPathField));
+    // A file that cannot be read is copied again: the copy says why it fails.
+    const auto same = platform_.SameContents(from, to);
+    return same && *same ? verdict : PairVerdict::kDiffer;
+  }
+
+  // A group member whose counterpart stays is where the group's new names
+  // are linked to.
+  void KeepLinkAnchor(std::string_view relPath, MarkingResult& result) {
+    const std::string_view group = SplitFacts(FactsOf(sourceSplitter_)).group;
+    if (!group.empty()) result.linkAnchors.emplace(std::string(group), std::string(relPath));
+  }
+
   [[noreturn]] static void NotDepthFirst(const std::string& fileName) {
     ThrowRunError(Status::Error("compare", fileName, "it does not list a tree depth first"));
   }
@@ -140,7 +176,9 @@ class PairFinder {
       const bool isFolder = IsDirectoryRecord(destinationSplitter_);
       const std::string_view relPath =
           RecordPathView(destinationSplitter_.GetItem(kRelPathField), scratch_);
-      entries.Add(NameIn(relPath), destinationSplitter_.GetItem(kTimeStampField),
+      entries.Add(NameIn(relPath),
+                  facts_ != nullptr ? FactsOf(destinationSplitter_)
+                                    : destinationSplitter_.GetItem(kTimeStampField),
                   {0, 0, 0, 0, ActionFlagOffset(next), isFolder, IsFileRecord(destinationSplitter_),
                    at, next});
       const std::int64_t after = isFolder ? index_.EndOf(at) : next;
@@ -162,6 +200,8 @@ class PairFinder {
     pendingMarks_.clear();
   }
 
+  Platform& platform_;
+  const FactsComparison* facts_;
   const ToLineIndex& index_;
   InventoryReader source_;
   InventoryReader destination_;
@@ -205,12 +245,13 @@ void MarkKeptEntries(Platform& platform, const std::string& destinationInventory
 }  // namespace
 
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
-                                   const ToLineIndex& index, const KeptEntries& kept) {
+                                   const ToLineIndex& index, const KeptEntries& kept,
+                                   const FactsComparison* facts) {
   MarkingResult result;
   result.destinationEntries = index.Entries();
   FlagPatcher sourceMarks(platform, inventories.source.name, 256 << 10);
   FlagPatcher destinationMarks(platform, inventories.destination.name);
-  PairFinder(platform, inventories, index, sourceMarks, destinationMarks).Run(result);
+  PairFinder(platform, inventories, index, sourceMarks, destinationMarks, facts).Run(result);
   sourceMarks.Close();
   MarkKeptEntries(platform, inventories.destination.name, kept, destinationMarks);
   destinationMarks.Close();

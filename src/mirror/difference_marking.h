@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "inventory/inventory_files.h"
 #include "mirror/line_index.h"
+#include "mirror/pair_verdict.h"
 #include "platform/platform.h"
 
 namespace fts {
@@ -22,6 +24,19 @@ struct MarkingResult {
   // Files on both sides with different times: each is deleted and copied
   // afresh, an update rather than a loss.
   std::int64_t updatedFiles = 0;
+  // Pairs that differ only in what is set in place: the source record is
+  // marked "2", the destination record "0".
+  std::int64_t mendedPairs = 0;
+  // With hard links kept: for each source group (its facts' group part), the
+  // RelPath of a member whose destination counterpart stays, so that the
+  // group's new names can be linked to it.
+  std::unordered_map<std::string, std::string> linkAnchors;
+};
+
+// How pairs are judged when the records carry facts.
+struct FactsComparison {
+  bool contents = false;  // files whose facts agree are read and compared
+  LinkLeaders leaders;
 };
 
 // Destination entries that stay whatever the source holds.
@@ -39,8 +54,10 @@ struct KeptEntries {
 // destination inventory when the source gets there, sorted by name, and
 // each source record is looked for among them by bisection. Both records of
 // every identical pair are marked, and the kept destination entries too.
+// Without `facts`, a pair is identical when its TimeStamps are equal.
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
-                                   const ToLineIndex& toLineIndex, const KeptEntries& kept);
+                                   const ToLineIndex& toLineIndex, const KeptEntries& kept,
+                                   const FactsComparison* facts = nullptr);
 
 // The bisection over entries lo..hi of a folder, sorted by name: calls
 // `nameAt(entry)` for each probe and returns the entry whose name equals

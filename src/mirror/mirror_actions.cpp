@@ -1,12 +1,15 @@
 #include "mirror/mirror_actions.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
 
+#include "inventory/entry_facts.h"
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
 #include "mirror/action_pipeline.h"
@@ -14,7 +17,11 @@
 namespace fts {
 namespace {
 
-enum class Records { kAll, kPending };
+enum class Records {
+  kAll,
+  kPending,
+  kNeedingAction,  // pending, or to be mended in place
+};
 
 // One pass over an inventory from its current position; `onRecord` returns
 // false to stop reading.
@@ -23,6 +30,7 @@ void ForEachRecord(InventoryReader& file, TStrArrayClass& splitter, Records whic
   std::string_view line;
   while (file.ReadLine(line)) {
     if (which == Records::kPending && !LineIsPending(line)) continue;
+    if (which == Records::kNeedingAction && !LineNeedsAction(line)) continue;
     splitter.Split(line);
     if (!onRecord(splitter)) return;
   }
@@ -39,10 +47,11 @@ void ReadWholeInventory(Platform& platform, const std::string& fileName, Records
 
 bool HasPendingAction(Platform& platform, const std::string& inventory) {
   bool pending = false;
-  ReadWholeInventory(platform, inventory, Records::kPending, [&](const TStrArrayClass& record) {
-    pending = IsPending(record);
-    return !pending;
-  });
+  ReadWholeInventory(platform, inventory, Records::kNeedingAction,
+                     [&](const TStrArrayClass& record) {
+                       pending = IsPending(record) || IsMend(record);
+                       return !pending;
+                     });
   return pending;
 }
 
@@ -51,11 +60,15 @@ bool HasPendingAction(Platform& platform, const std::string& inventory) {
 // with that.
 class LazyTree {
  public:
-  LazyTree(Platform& platform, std::string root) : platform_(platform), root_(std::move(root)) {}
+  LazyTree(Platform& platform, std::string root, CarriedItems carried = {})
+      : platform_(platform), root_(std::move(root)), carried_(carried) {}
 
   // The tree, or nullptr with `failure` set.
   DestinationTree* Get(Status& failure) {
-    if (!tree_) tree_.emplace(platform_.OpenDestination(root_));
+    if (!tree_) {
+      tree_.emplace(platform_.OpenDestination(root_));
+      if (*tree_ && carried_.Any()) tree_->value()->Carry(carried_);
+    }
     if (!*tree_) {
       failure = tree_->status();
       return nullptr;
@@ -66,7 +79,43 @@ class LazyTree {
  private:
   Platform& platform_;
   std::string root_;
+  CarriedItems carried_;
   std::optional<Result<std::unique_ptr<DestinationTree>>> tree_;
+};
+
+// The copy of a hard-link group's first new name, which the group's other
+// new names wait for and are linked to.
+class LinkAnchor {
+ public:
+  // An anchor that stands in the destination already.
+  static std::shared_ptr<LinkAnchor> Standing(std::string relPath) {
+    auto anchor = std::make_shared<LinkAnchor>(std::move(relPath));
+    anchor->Settle(true);
+    return anchor;
+  }
+  explicit LinkAnchor(std::string relPath) : relPath_(std::move(relPath)) {}
+
+  void Settle(bool made) {
+    std::lock_guard lock(mutex_);
+    settled_ = true;
+    made_ = made;
+    settledChanged_.notify_all();
+  }
+  // Waits until the copy is done: true when it made the file. The copy's
+  // action was given first, so it is under way or done.
+  bool WaitMade() {
+    std::unique_lock lock(mutex_);
+    settledChanged_.wait(lock, [this] { return settled_; });
+    return made_;
+  }
+  const std::string& RelPath() const { return relPath_; }
+
+ private:
+  std::string relPath_;
+  std::mutex mutex_;
+  std::condition_variable settledChanged_;
+  bool settled_ = false;
+  bool made_ = false;
 };
 
 // An action on a tree that may have failed to open.
@@ -86,7 +135,8 @@ std::string LineOf(const ActionRecord& action) {
       {"Move To Backup", "Move To Backup   : "},
       {"Remove Directory", "Remove Directory : "},
       {"Make Directory", "Make Directory : "},
-      {"Copy File", "Copy File      : "}};
+      {"Copy File", "Copy File      : "},
+      {"Set Attributes", "Set Attributes   : "}};
   std::string line;
   for (const auto& [name, prefix] : kPrefixes) {
     if (name == action.action) line = prefix;
@@ -107,8 +157,17 @@ class MirrorActions {
         plan_(plan),
         backup_(platform, plan.backupRoot),
         pipeline_(plan.dryRun ? 1 : std::max(plan.jobs, 1), log) {
+    const CarriedItems carried =
+        plan.faithful != nullptr ? plan.faithful->rules.carried : CarriedItems{};
     for (const std::string& root : plan.toRoots)
-      trees_.emplace_back(platform, root);
+      trees_.emplace_back(platform, root, carried);
+    anchors_.resize(plan.toRoots.size());
+    if (plan.faithful != nullptr && plan.faithful->linkAnchors != nullptr) {
+      for (auto& anchors : anchors_) {
+        for (const auto& [group, relPath] : *plan.faithful->linkAnchors)
+          anchors.emplace(group, LinkAnchor::Standing(relPath));
+      }
+    }
   }
 
   ActionCounts Run() {
@@ -194,13 +253,26 @@ class MirrorActions {
   }
 
   void MakePendingDirectories(std::int64_t highestDepth) {
+    const FaithfulCopies* faithful = plan_.faithful;
+    // A folder the run makes gets the weighed and carried attributes at once.
+    const bool withAttributes = faithful != nullptr && (faithful->rules.compare.attributes ||
+                                                        faithful->rules.carried.Any());
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+      std::string from;
+      if (withAttributes) from = UnescapeRecordPath(record.GetItem(kFullPathField));
       for (std::size_t root = 0; root < trees_.size(); ++root) {
         const TreeAction onTree = TreeOf(root);
         Act({"Make Directory", plan_.toRoots[root] + relPath, ""}, counts_.foldersMade,
-            [onTree, relPath] {
-              return onTree([&](DestinationTree& t) { return t.MakeDirectory(relPath); });
+            [this, onTree, relPath, from, faithful] {
+              if (faithful == nullptr || from.empty()) {
+                return onTree([&](DestinationTree& t) { return t.MakeDirectory(relPath); });
+              }
+              auto attributes = platform_.ReadAttributes(from, faithful->rules.SourceLinkPolicy(),
+                                                         faithful->rules.carried);
+              if (!attributes) return attributes.status();
+              return onTree(
+                  [&](DestinationTree& t) { return t.MakeDirectoryWith(relPath, *attributes); });
             });
       }
     });
@@ -208,31 +280,117 @@ class MirrorActions {
 
   void CopyPendingFiles() {
     if (plan_.observer != nullptr && plan_.observer->WantsCopyTotals()) TellCopiesBegin();
-    ReadWholeInventory(platform_, source_, Records::kPending, [&](const TStrArrayClass& record) {
-      if (!IsFileRecord(record) || !IsPending(record)) return true;
-      const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
-      const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
-      for (std::size_t root = 0; root < trees_.size(); ++root) {
-        std::string to = plan_.toRoots[root] + relPath;
-        const auto replace = keptForBackup_.count(to) != 0 ? DestinationTree::Replace::kNo
-                                                           : DestinationTree::Replace::kYes;
-        const TreeAction onTree = TreeOf(root);
-        // Written by the worker, read once the action is done.
-        auto bytes = std::make_shared<std::uint64_t>(0);
-        Act(
-            {"Copy File", from, std::move(to)}, counts_.filesCopied,
-            [onTree, from, relPath, replace, bytes] {
-              return onTree([&](DestinationTree& t) {
-                auto copied = t.CopyFile(from, relPath, replace);
-                if (copied) *bytes = *copied;
-                return copied.status();
-              });
-            },
-            [this, bytes](const Status&) { counts_.bytesCopied += *bytes; });
-      }
-      return true;
-    });
+    ReadWholeInventory(
+        platform_, source_, Records::kNeedingAction, [&](const TStrArrayClass& record) {
+          const bool mend = IsMend(record);
+          if (!mend && (!IsFileRecord(record) || !IsPending(record))) return true;
+          const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
+          const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+          const EntryFacts facts = SplitFacts(FactsOf(record));
+          for (std::size_t root = 0; root < trees_.size(); ++root) {
+            if (mend) {
+              SetAttributes(from, relPath, root, IsKeptLink(facts));
+            } else if (IsKeptLink(facts)) {
+              MakeLink(from, relPath, root);
+            } else {
+              CopyFile(from, relPath, root, facts.group);
+            }
+          }
+          return true;
+        });
     pipeline_.Drain();
+  }
+
+  DestinationTree::Replace ReplaceFor(const std::string& to) const {
+    return keptForBackup_.count(to) != 0 ? DestinationTree::Replace::kNo
+                                         : DestinationTree::Replace::kYes;
+  }
+
+  // Copies a file, or gives it a second name where it is a new name of a
+  // hard-link group whose first name stands in the destination or is being
+  // copied.
+  void CopyFile(const std::string& from, const std::string& relPath, std::size_t root,
+                std::string_view group) {
+    std::string to = plan_.toRoots[root] + relPath;
+    const auto replace = ReplaceFor(to);
+    const TreeAction onTree = TreeOf(root);
+    // Written by the worker, read once the action is done.
+    auto bytes = std::make_shared<std::uint64_t>(0);
+    const auto copy = [onTree, from, relPath, replace, bytes] {
+      return onTree([&](DestinationTree& t) {
+        auto copied = t.CopyFile(from, relPath, replace);
+        if (copied) *bytes = *copied;
+        return copied.status();
+      });
+    };
+    std::function<Status()> action = copy;
+    if (std::shared_ptr<LinkAnchor> anchor = AnchorFor(root, group, relPath); anchor) {
+      action = [onTree, anchor, relPath, replace, copy] {
+        // Where the first name could not be copied, this one is copied.
+        if (!anchor->WaitMade()) return copy();
+        return onTree(
+            [&](DestinationTree& t) { return t.LinkFile(anchor->RelPath(), relPath, replace); });
+      };
+    } else if (auto made = anchors_[root].find(std::string(group));
+               made != anchors_[root].end() && made->second->RelPath() == relPath) {
+      action = [copy, anchor = made->second] {
+        Status status = copy();
+        anchor->Settle(status.ok());
+        return status;
+      };
+    }
+    Act({"Copy File", from, std::move(to)}, counts_.filesCopied, std::move(action),
+        [this, bytes](const Status&) { counts_.bytesCopied += *bytes; });
+  }
+
+  // The anchor a new name of `group` is linked to, nullptr where the name is
+  // not in a group or is the first of its group (which then becomes the
+  // group's anchor).
+  std::shared_ptr<LinkAnchor> AnchorFor(std::size_t root, std::string_view group,
+                                        const std::string& relPath) {
+    const FaithfulCopies* faithful = plan_.faithful;
+    if (group.empty() || faithful == nullptr || faithful->linkLeaders == nullptr ||
+        faithful->linkLeaders->count(std::string(group)) == 0) {
+      return nullptr;
+    }
+    auto [anchor, first] = anchors_[root].try_emplace(std::string(group));
+    if (first) {
+      anchor->second = std::make_shared<LinkAnchor>(relPath);
+      return nullptr;
+    }
+    return anchor->second;
+  }
+
+  // Mirrors a source link as a link with the same text.
+  void MakeLink(const std::string& from, const std::string& relPath, std::size_t root) {
+    std::string to = plan_.toRoots[root] + relPath;
+    const auto replace = ReplaceFor(to);
+    const TreeAction onTree = TreeOf(root);
+    const CarriedItems carried = plan_.faithful->rules.carried;
+    Act({"Copy File", from, std::move(to)}, counts_.filesCopied,
+        [this, onTree, from, relPath, replace, carried] {
+          auto target = platform_.ReadLinkTarget(from);
+          if (!target) return target.status();
+          auto attributes = platform_.ReadAttributes(from, LinkPolicy::kDoNotFollow, carried);
+          if (!attributes) return attributes.status();
+          return onTree([&](DestinationTree& t) {
+            return t.MakeLink(relPath, *target, *attributes, replace);
+          });
+        });
+  }
+
+  // Gives a destination entry the source entry's attributes in place.
+  void SetAttributes(const std::string& from, const std::string& relPath, std::size_t root,
+                     bool keptLink) {
+    const TreeAction onTree = TreeOf(root);
+    const CopyRules& rules = plan_.faithful->rules;
+    const LinkPolicy policy = keptLink ? LinkPolicy::kDoNotFollow : rules.SourceLinkPolicy();
+    Act({"Set Attributes", plan_.toRoots[root] + relPath, ""}, counts_.attributesSet,
+        [this, onTree, from, relPath, policy, carried = rules.carried] {
+          auto attributes = platform_.ReadAttributes(from, policy, carried);
+          if (!attributes) return attributes.status();
+          return onTree([&](DestinationTree& t) { return t.SetAttributes(relPath, *attributes); });
+        });
   }
 
   // Tells the observer how many copies come and how many bytes they hold.
@@ -316,6 +474,8 @@ class MirrorActions {
   std::vector<LazyTree> trees_;
   LazyTree backup_;
   std::unordered_set<std::string> keptForBackup_;  // destination paths
+  // Per destination root: each hard-link group's anchor.
+  std::vector<std::unordered_map<std::string, std::shared_ptr<LinkAnchor>>> anchors_;
   ActionCounts counts_;
   ActionPipeline pipeline_;
 };

@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "inventory/copy_rules.h"
 #include "inventory/inventory_files.h"
 #include "platform/platform.h"
 #include "run/console_log.h"
@@ -21,9 +23,10 @@ struct ActionCounts {
   std::int64_t filesCopied = 0;
   std::int64_t failed = 0;  // each logged with an "Action Failed    : " line
   std::uint64_t bytesCopied = 0;
+  std::int64_t attributesSet = 0;  // entries mended in place
 
   std::int64_t Done() const {
-    return filesDeleted + foldersRemoved + foldersMade + filesCopied + failed;
+    return filesDeleted + foldersRemoved + foldersMade + filesCopied + failed + attributesSet;
   }
 };
 
@@ -47,6 +50,16 @@ class ActionObserver {
   virtual void ActionFailed(const ActionRecord& action, const Status& failure) = 0;
 };
 
+// What the copies keep beyond contents, permission bits and times, for the
+// records that carry facts.
+struct FaithfulCopies {
+  CopyRules rules;
+  // The source's hard-link groups and where each group's new names are
+  // linked to (see ListingFindings and MarkingResult).
+  const std::unordered_map<std::string, std::string>* linkLeaders = nullptr;
+  const std::unordered_map<std::string, std::string>* linkAnchors = nullptr;
+};
+
 // What the actions work on besides the inventories.
 struct MirrorPlan {
   const std::vector<std::string>& toRoots;  // each ends in the separator
@@ -57,6 +70,8 @@ struct MirrorPlan {
   std::string backupRoot;
   std::string backupRun;
   ActionObserver* observer = nullptr;
+  // nullptr: copies as the records without facts ask for.
+  const FaithfulCopies* faithful = nullptr;
 };
 
 // Carries out (unless a dry run) and logs every pending action, or logs "No

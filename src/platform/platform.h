@@ -23,10 +23,14 @@ namespace fts {
 inline constexpr char kPathSeparator = '\\';
 inline constexpr std::string_view kConsoleLineEnd = "\r\n";
 inline constexpr bool kNamesIgnoreCase = true;
+// Whether links kept as links, owners, extended attributes, ACLs and hard
+// links can be mirrored.
+inline constexpr bool kOffersPosixAttributes = false;
 #else
 inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kConsoleLineEnd = "\n";
 inline constexpr bool kNamesIgnoreCase = false;
+inline constexpr bool kOffersPosixAttributes = true;
 #endif
 
 // Last-write time in UTC.

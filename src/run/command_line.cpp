@@ -54,6 +54,41 @@ const std::vector<std::string>& ValuesOf(const OptionTable& table, std::string_v
   return option == nullptr ? kNone : option->values;
 }
 
+// --links, --preserve and --compare.
+bool TakeCopyRules(const OptionTable& table, CopyRules& rules, std::string& reason) {
+  for (const std::string& links : ValuesOf(table, "links")) {
+    const auto mode = ParseSourceLinks(links);
+    if (!mode) {
+      reason = "--links takes follow, keep or skip: " + links;
+      return false;
+    }
+    if (*mode == SourceLinks::kKeep && !kOffersPosixAttributes) {
+      reason = "--links=keep is not offered on this system";
+      return false;
+    }
+    rules.links = *mode;
+  }
+  for (const std::string& preserve : ValuesOf(table, "preserve")) {
+    if (!ParsePreserveList(preserve, rules)) {
+      reason = "--preserve takes a list of owner, xattrs, acls and hardlinks: " + preserve;
+      return false;
+    }
+    if (!kOffersPosixAttributes) {
+      reason = "--preserve is not offered on this system: " + preserve;
+      return false;
+    }
+  }
+  for (const std::string& compare : ValuesOf(table, "compare")) {
+    const auto items = ParseCompareList(compare);
+    if (!items) {
+      reason = "--compare takes a list of time, size, content and attributes: " + compare;
+      return false;
+    }
+    rules.compare = *items;
+  }
+  return true;
+}
+
 // Checks the values of the valued switches and keeps them in `parsed`.
 bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reason) {
   const OptionTable& table = parsed.optionTable;
@@ -104,6 +139,7 @@ bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reas
   parsed.stats = stats != nullptr && stats->given;
   const Option* progress = FindOption(table, "progress");
   parsed.progress = progress != nullptr && progress->given;
+  if (!TakeCopyRules(table, parsed.copyRules, reason)) return false;
   for (const std::string& report : ValuesOf(table, "report")) {
     if (report.back() == kPathSeparator || platform.IsDirectory(report)) {
       reason = "--report takes the name of a file: " + report;
@@ -149,6 +185,9 @@ void InitOptionTable(OptionTable& table) {
       {"stats", OptionKind::kFlag, {"--stats"}, false, {}},
       {"report", OptionKind::kValue, {"--report"}, false, {}},
       {"progress", OptionKind::kFlag, {"--progress"}, false, {}},
+      {"links", OptionKind::kValue, {"--links"}, false, {}},
+      {"preserve", OptionKind::kValue, {"--preserve"}, false, {}},
+      {"compare", OptionKind::kValue, {"--compare"}, false, {}},
   };
 }
 

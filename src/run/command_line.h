@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/copy_rules.h"
 #include "inventory/exclusion_rules.h"
 #include "inventory/inventory_files.h"
 #include "platform/platform.h"
@@ -74,6 +75,7 @@ struct CommandLine {
   bool stats = false;
   std::string reportFile;
   bool progress = false;
+  CopyRules copyRules;
 };
 
 // Fills the roots, typed paths, help and version flags, the option table's

@@ -138,7 +138,8 @@ class RunSequence {
     log_.WriteLog("MirrorToPath   : " + commandLine_.mirrorToPath);
 
     const TreeRoots& roots = commandLine_.roots;
-    InventoryListing listing(platform_, log_, roots, commandLine_.exclusions, inventories_);
+    const CopyRules& rules = commandLine_.copyRules;
+    InventoryListing listing(platform_, log_, roots, commandLine_.exclusions, inventories_, rules);
     listing.SetProgress([this](std::int64_t listed) { monitor_->Listed(listed); });
     monitor_->Phase("listing");
     log_.WriteLog("Get MirrorFromPath Information...");
@@ -156,10 +157,14 @@ class RunSequence {
     monitor_->Phase("comparing");
     const ToLineIndex toLineIndex = BuildToLineIndex(platform_, inventories_.destination.name);
     log_.WriteLog("Detect The Difference In These Folders...");
-    const MarkingResult marked =
-        MarkIdenticalRecords(platform_, inventories_, toLineIndex,
-                             {listed.unlistedSourceFolders, listed.destinationFoldersKept});
+    const FactsComparison factsComparison{
+        rules.compare.content, {listed.sourceLinkLeaders, listed.destinationLinkLeaders}};
+    const MarkingResult marked = MarkIdenticalRecords(
+        platform_, inventories_, toLineIndex,
+        {listed.unlistedSourceFolders, listed.destinationFoldersKept},
+        rules.NeedsFacts() ? &factsComparison : nullptr);
     figures.identicalEntries = marked.identicalPairs;
+    figures.attributesWeighed = rules.NeedsFacts();
     // Decided before the first action: over the limit, nothing is done.
     if (commandLine_.deletionLimit &&
         OverDeletionLimit(*commandLine_.deletionLimit, marked, log_)) {
@@ -169,9 +174,10 @@ class RunSequence {
     monitor_->Phase("actions");
     monitor_->ActionsBegin(marked.destinationPending +
                            (listed.sourceFiles + listed.sourceFolders - marked.identicalPairs));
+    const FaithfulCopies faithful{rules, &listed.sourceLinkLeaders, &marked.linkAnchors};
     MirrorPlan plan{
         roots.toRoots, dryRun, commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs, {}, {},
-        monitor_};
+        monitor_, rules.NeedsFacts() ? &faithful : nullptr};
     if (!commandLine_.backupDir.empty()) {
       plan.backupRoot = RootOf(commandLine_.backupDir);
       plan.backupRun = RunFolderName(record_.start);

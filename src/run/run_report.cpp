@@ -89,11 +89,13 @@ std::vector<std::string> StatsLines(const RunFigures& f) {
       {"Copy Rate Bytes/s", std::to_string(f.CopyRate())},
   };
   std::vector<std::string> lines;
-  for (const auto& [label, value] : kLines) {
-    std::string line = label;
+  auto add = [&lines](std::string line, const std::string& value) {
     line.resize(19, ' ');  // the labels line up, as the log's own do
     lines.push_back(line + " : " + value);
-  }
+  };
+  for (const auto& [label, value] : kLines)
+    add(label, value);
+  if (f.attributesWeighed) add("Attributes Set", std::to_string(f.actions.attributesSet));
   return lines;
 }
 
@@ -141,6 +143,7 @@ std::string ReportJson(const RunRecord& r, std::size_t* exitCodeAt) {
       {"comparisonSeconds", Seconds(f.comparisonSeconds)},
       {"actionSeconds", Seconds(f.actionSeconds)},
       {"copyRateBytesPerSecond", std::to_string(f.CopyRate())},
+      {"attributesSet", std::to_string(f.actions.attributesSet)},
   };
   for (std::size_t i = 0; i < std::size(kFigures); ++i) {
     json += "    \"" + std::string(kFigures[i].first) + "\": " + kFigures[i].second +

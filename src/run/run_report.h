@@ -22,6 +22,9 @@ struct RunFigures {
   double listingSeconds = 0;
   double comparisonSeconds = 0;
   double actionSeconds = 0;
+  // The run weighed more than the time: --stats tells the entries mended
+  // in place too.
+  bool attributesWeighed = false;
 
   // Bytes copied a second while the actions ran.
   std::uint64_t CopyRate() const;

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=("$@")
-((${#packages[@]})) || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rsync time)
+((${#packages[@]})) || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rsync time acl)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

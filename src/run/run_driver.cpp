@@ -19,7 +19,7 @@
 namespace fts {
 namespace {
 
-constexpr std::array<std::string_view, 16> kUsage = {
+constexpr std::array<std::string_view, 19> kUsage = {
     "",
     "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]",
     "switch:",
@@ -34,6 +34,9 @@ constexpr std::array<std::string_view, 16> kUsage = {
     "  --stats             : end the log with the run's figures",
     "  --report=FILE       : write the run's figures and failures to FILE as JSON",
     "  --progress          : show the run's progress on a terminal",
+    "  --links=follow|keep|skip : follow source links, mirror them as links, or leave them out",
+    "  --preserve=LIST     : carry owner,xattrs,acls,hardlinks too",
+    "  --compare=LIST      : tell changed files by time,size,content,attributes",
     "  --version           : show the program's version (given alone)",
     "Switches come before the folders, each once; --exclude may be repeated.",
 };

@@ -127,6 +127,10 @@ TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
               "  --stats             : end the log with the run's figures\n"
               "  --report=FILE       : write the run's figures and failures to FILE as JSON\n"
               "  --progress          : show the run's progress on a terminal\n"
+              "  --links=follow|keep|skip : follow source links, mirror them as links, or leave "
+              "them out\n"
+              "  --preserve=LIST     : carry owner,xattrs,acls,hardlinks too\n"
+              "  --compare=LIST      : tell changed files by time,size,content,attributes\n"
               "  --version           : show the program's version (given alone)\n"
               "Switches come before the folders, each once; --exclude may be repeated.\n"
               "\n");

@@ -82,7 +82,8 @@ class FaithfulCopiesTest : public ::testing::Test {
   static Lines ActionsOf(const std::string& out) {
     Lines lines;
     bool in = false;
-    for (const std::string& line : WithoutStamps(out)) {
+    for (std::string line : WithoutStamps(out)) {
+      if (line.starts_with("[--dry-run] ")) line.erase(0, 12);
       if (line.starts_with("******** ")) in = false;
       if (in && !line.starts_with("-------- ")) lines.push_back(line);
       if (line == "Detect The Difference In These Folders...") in = true;
@@ -230,12 +231,16 @@ TEST_F(FaithfulCopiesTest, OwnersAndExtendedAttributesAreCarriedAndCompared) {
   ASSERT_EQ(setxattr((src_ + "/a.txt").c_str(), "user.tag", "blue", 4, 0), 0);
   ASSERT_EQ(setxattr((src_ + "/d").c_str(), "user.tag", "dir", 3, 0), 0);
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(lchown((src_ + "/a.txt").c_str(), 1234, 5678), 0);
+  if (root) {
+    ASSERT_EQ(lchown((src_ + "/a.txt").c_str(), 1234, 5678), 0);
+  }
   const Lines rules = {"--preserve=owner,xattrs", "--compare=time,attributes"};
   MirrorTwice(rules);
   EXPECT_EQ(XattrsOf(dst_ + "/a.txt"), XattrsOf(src_ + "/a.txt"));
   EXPECT_EQ(XattrsOf(dst_ + "/d"), XattrsOf(src_ + "/d"));
-  if (root) EXPECT_EQ(StatOf(dst_ + "/a.txt").st_uid, 1234u);
+  if (root) {
+    EXPECT_EQ(StatOf(dst_ + "/a.txt").st_uid, 1234u);
+  }
 
   // An attribute changed, one added on the destination: both mended in place.
   ASSERT_EQ(setxattr((src_ + "/a.txt").c_str(), "user.tag", "red", 3, 0), 0);
@@ -288,7 +293,9 @@ TEST_F(FaithfulCopiesTest, TheRsyncEquivalentSwitchesKeepWhatRsyncKeeps) {
   if (TakesUserXattrs(src_ + "/plain.txt")) {
     ASSERT_EQ(setxattr((src_ + "/plain.txt").c_str(), "user.k", "v", 1, 0), 0);
   }
-  if (geteuid() == 0) ASSERT_EQ(lchown((src_ + "/sub/deeper/note.txt").c_str(), 1234, 5678), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(lchown((src_ + "/sub/deeper/note.txt").c_str(), 1234, 5678), 0);
+  }
   if (HaveCommand("setfacl")) {
     std::system(("setfacl -m u:1234:r " + src_ + "/sub/deeper/note.txt 2>/dev/null").c_str());
     std::system(("setfacl -d -m u:1234:rx " + src_ + "/sub 2>/dev/null").c_str());
@@ -315,7 +322,9 @@ TEST_F(FaithfulCopiesTest, TheRsyncEquivalentSwitchesKeepWhatRsyncKeeps) {
     EXPECT_EQ(a.st_gid, b.st_gid) << rel;
     EXPECT_EQ(a.st_nlink, b.st_nlink) << rel;
     EXPECT_EQ(XattrsOf(ours), XattrsOf(theirs)) << rel;
-    if (S_ISLNK(b.st_mode)) EXPECT_EQ(LinkText(ours), LinkText(theirs)) << rel;
+    if (S_ISLNK(b.st_mode)) {
+      EXPECT_EQ(LinkText(ours), LinkText(theirs)) << rel;
+    }
     if (S_ISREG(b.st_mode)) {
       EXPECT_EQ(a.st_mtime, b.st_mtime) << rel;
       EXPECT_EQ(ReadFile(ours), ReadFile(theirs)) << rel;
@@ -334,7 +343,7 @@ TEST_F(FaithfulCopiesTest, BadValuesAreABadCommandLine) {
   for (const Lines& arguments :
        {Lines{"--links=copy"}, Lines{"--links="}, Lines{"--preserve=owner,owner"},
         Lines{"--preserve=times"}, Lines{"--preserve="}, Lines{"--compare=time,"},
-        Lines{"--compare=checksum"}, Lines{"--compare=size", "--compare=time"}}) {
+        Lines{"--compare=checksum"}}) {
     const auto run = Run(arguments);
     EXPECT_EQ(run.exitCode, 1) << arguments[0];
     EXPECT_EQ(run.out, "Invalid Command Line Argument.\n") << arguments[0];

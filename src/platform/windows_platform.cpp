@@ -25,40 +25,6 @@
 namespace fts {
 namespace {
 
-// 100-nanosecond ticks from 1601-01-01, where file times count from, to 1970-01-01.
-constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000LL;
-constexpr std::int64_t kTicksPerSecond = 10000000;
-
-FileTime FromFiletime(const FILETIME& time) {
-  const auto ticks =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
-                                time.dwLowDateTime) -
-      kTicksFrom1601To1970;
-  std::int64_t seconds = ticks / kTicksPerSecond;
-  std::int64_t rest = ticks % kTicksPerSecond;
-  if (rest < 0) {
-    rest += kTicksPerSecond;
-    seconds -= 1;
-  }
-  return {seconds, static_cast<std::int32_t>(rest * 100)};
-}
-
-bool ToFiletime(const FileTime& time, FILETIME& out) {
-  constexpr std::int64_t kLowest = -kTicksFrom1601To1970 / kTicksPerSecond;
-  constexpr std::int64_t kHighest = (INT64_MAX - kTicksFrom1601To1970) / kTicksPerSecond - 1;
-  if (time.seconds < kLowest || time.seconds > kHighest) {
-    return false;
-  }
-  const std::int64_t ticks =
-      time.seconds * kTicksPerSecond + time.nanoseconds / 100 + kTicksFrom1601To1970;
-  if (ticks < 0) {
-    return false;
-  }
-  out.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
-  out.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
-  return true;
-}
-
 // The volume and the file number of an open file or folder.
 bool IdentityOfHandle(HANDLE handle, FileIdentity& identity) {
   FILE_ID_INFO id{};
@@ -162,12 +128,17 @@ class WindowsListing : public DirectoryListing {
   }
 
  private:
+  // Besides the time, the size and the permission value that stands for the
+  // read-only attribute (see ModeOfAttributes); owner and group stay 0 and
+  // the number of names 1, as this system shows them.
   void Describe(DirEntryInfo& info) {
     const DWORD attributes = data_.dwFileAttributes;
     const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const bool link =
         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsLinkTag(data_.dwReserved0);
     const std::wstring_view name = data_.cFileName;
+    info.size = (static_cast<std::uint64_t>(data_.nFileSizeHigh) << 32) | data_.nFileSizeLow;
+    info.mode = ModeOfAttributes(attributes);
     if (link && policy_ == LinkPolicy::kDoNotFollow) {
       // Listed as itself, never entered: the mirror removes the link alone.
       info.isSymlink = true;
@@ -179,7 +150,7 @@ class WindowsListing : public DirectoryListing {
       return;
     }
     if (link) {
-      // A followed link to a file: the time of the file it leads to.
+      // A followed link to a file: the file it leads to.
       Handle target(OpenForAttributes(folder_ + std::wstring(name)));
       BY_HANDLE_FILE_INFORMATION information;
       if (!target.Valid() || !GetFileInformationByHandle(target.Get(), &information)) {
@@ -192,6 +163,9 @@ class WindowsListing : public DirectoryListing {
       info.timeValid = true;
       info.lastWrite = FromFiletime(information.ftLastWriteTime);
       info.identity = EntryIdentity(identity_, name);
+      info.size =
+          (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+      info.mode = ModeOfAttributes(information.dwFileAttributes);
       return;
     }
     info.timeValid = true;
@@ -636,6 +610,82 @@ class WindowsPlatform : public Platform {
     return OpenWindowsDestination(root);
   }
 
+  // The permission value that stands for the read-only attribute (see
+  // ModeOfAttributes) and the last-write time. Owners, extended attributes
+  // and ACLs are not carried on this system.
+  Result<EntryAttributes> ReadAttributes(const std::string& path, LinkPolicy policy,
+                                         const CarriedItems& items) override {
+    if (items.Any()) {
+      return Status::Error("read the attributes of", path, "not offered on this system");
+    }
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS |
+                        (policy == LinkPolicy::kDoNotFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    Handle entry(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                             OPEN_EXISTING, flags, nullptr));
+    FILE_BASIC_INFO basic{};
+    if (!entry.Valid() ||
+        !GetFileInformationByHandleEx(entry.Get(), FileBasicInfo, &basic, sizeof basic)) {
+      return SystemError("read the attributes of", path);
+    }
+    EntryAttributes attributes;
+    attributes.mode = ModeOfAttributes(basic.FileAttributes);
+    FILETIME lastWrite;
+    lastWrite.dwLowDateTime = basic.LastWriteTime.LowPart;
+    lastWrite.dwHighDateTime = static_cast<DWORD>(basic.LastWriteTime.HighPart);
+    attributes.lastWrite = FromFiletime(lastWrite);
+    return attributes;
+  }
+
+  // Reads both files a large block at a time, and stops at the first block
+  // that differs.
+  Result<bool> SameContents(const std::string& first, const std::string& second) override {
+    Handle one = OpenToCompare(first);
+    if (!one.Valid()) {
+      return SystemError("compare", first);
+    }
+    Handle other = OpenToCompare(second);
+    if (!other.Valid()) {
+      return SystemError("compare", second);
+    }
+    // A pipe or a device would block or never end: only files on disk compare.
+    auto sizeOf = [](HANDLE handle, const std::string& path, LARGE_INTEGER& size) {
+      if (GetFileType(handle) != FILE_TYPE_DISK) {
+        return Status::Error("compare", path, "Not a regular file");
+      }
+      return GetFileSizeEx(handle, &size) ? Status::Ok() : SystemError("compare", path);
+    };
+    LARGE_INTEGER oneSize;
+    LARGE_INTEGER otherSize;
+    if (Status status = sizeOf(one.Get(), first, oneSize); !status) {
+      return status;
+    }
+    if (Status status = sizeOf(other.Get(), second, otherSize); !status) {
+      return status;
+    }
+    if (oneSize.QuadPart != otherSize.QuadPart) {
+      return false;
+    }
+    constexpr std::size_t kBlock = 1 << 20;
+    thread_local std::vector<char> oneBlock(kBlock);
+    thread_local std::vector<char> otherBlock(kBlock);
+    for (;;) {
+      auto oneGot = ReadBlock(one.Get(), oneBlock, first);
+      if (!oneGot) {
+        return oneGot.status();
+      }
+      auto otherGot = ReadBlock(other.Get(), otherBlock, second);
+      if (!otherGot) {
+        return otherGot.status();
+      }
+      if (*oneGot != *otherGot || std::memcmp(oneBlock.data(), otherBlock.data(), *oneGot) != 0) {
+        return false;
+      }
+      if (*oneGot < kBlock) {
+        return true;
+      }
+    }
+  }
+
   LocalDateTime Now() override {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -660,6 +710,30 @@ class WindowsPlatform : public Platform {
   const RegionalFormats& RegionalSettings() override { return regional_; }
 
  private:
+  // Opens a file for reading while other programs read, write or delete it.
+  static Handle OpenToCompare(const std::string& path) {
+    return Handle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  }
+
+  // Fills `block` from where the file stands, short only at its end.
+  static Result<std::size_t> ReadBlock(HANDLE file, std::vector<char>& block,
+                                       const std::string& path) {
+    std::size_t filled = 0;
+    while (filled < block.size()) {
+      DWORD got = 0;
+      if (!ReadFile(file, block.data() + filled, static_cast<DWORD>(block.size() - filled), &got,
+                    nullptr)) {
+        return SystemError("read", path);
+      }
+      if (got == 0) {
+        break;
+      }
+      filled += got;
+    }
+    return filled;
+  }
+
   void WriteAll(DWORD which, std::string_view text) {
     const HANDLE handle = GetStdHandle(which);
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {

@@ -1,8 +1,18 @@
 #include "platform/windows_system.h"
 
+#include <cstdint>
+
+#include "platform/platform.h"
 #include "platform/wide_text.h"
 
 namespace fts {
+namespace {
+
+// 100-nanosecond ticks from 1601-01-01, where file times count from, to 1970-01-01.
+constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000LL;
+constexpr std::int64_t kTicksPerSecond = 10000000;
+
+}  // namespace
 
 std::string ErrorText(DWORD error) {
   wchar_t* buffer = nullptr;
@@ -43,6 +53,36 @@ std::wstring FolderPart(const std::wstring& systemPath) {
   const auto separator = systemPath.find_last_of(L'\\');
   return separator == std::wstring::npos ? std::wstring(L".\\")
                                          : systemPath.substr(0, separator + 1);
+}
+
+FileTime FromFiletime(const FILETIME& time) {
+  const auto ticks =
+      static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                time.dwLowDateTime) -
+      kTicksFrom1601To1970;
+  std::int64_t seconds = ticks / kTicksPerSecond;
+  std::int64_t rest = ticks % kTicksPerSecond;
+  if (rest < 0) {
+    rest += kTicksPerSecond;
+    seconds -= 1;
+  }
+  return {seconds, static_cast<std::int32_t>(rest * 100)};
+}
+
+bool ToFiletime(const FileTime& time, FILETIME& out) {
+  constexpr std::int64_t kLowest = -kTicksFrom1601To1970 / kTicksPerSecond;
+  constexpr std::int64_t kHighest = (INT64_MAX - kTicksFrom1601To1970) / kTicksPerSecond - 1;
+  if (time.seconds < kLowest || time.seconds > kHighest) {
+    return false;
+  }
+  const std::int64_t ticks =
+      time.seconds * kTicksPerSecond + time.nanoseconds / 100 + kTicksFrom1601To1970;
+  if (ticks < 0) {
+    return false;
+  }
+  out.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+  out.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  return true;
 }
 
 }  // namespace fts

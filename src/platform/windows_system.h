@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,8 @@
 #include "platform/status.h"
 
 namespace fts {
+
+struct FileTime;
 
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -67,6 +70,31 @@ std::wstring FolderPart(const std::wstring& systemPath);
 // elsewhere. Some systems report such an entry without its tag (0).
 inline bool IsLinkTag(DWORD tag) {
   return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
+// A system file time and the program's, both ways; ToFiletime fails for a
+// time before 1601 or too far ahead.
+FileTime FromFiletime(const FILETIME& time);
+bool ToFiletime(const FileTime& time, FILETIME& out);
+
+// Windows keeps no permission bits, only the read-only attribute. The
+// program shows it as a permission value of its own making, so that a
+// comparison of attributes sees a file or folder made read-only or writable:
+//   file,   read-only: 0444     file,   writable: 0666
+//   folder, read-only: 0555     folder, writable: 0777
+// The way back looks at the owner's write bit (0200) alone: without it the
+// entry is made read-only, with it writable. Owner and group are always 0,
+// and every file has one name.
+inline constexpr std::uint32_t kOwnerWriteBit = 0200;
+inline std::uint32_t ModeOfAttributes(DWORD attributes) {
+  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    return folder ? 0555 : 0444;
+  }
+  return folder ? 0777 : 0666;
+}
+inline bool ReadOnlyForMode(std::uint32_t mode) {
+  return (mode & kOwnerWriteBit) == 0;
 }
 
 }  // namespace fts

@@ -9,6 +9,7 @@
 #include "platform/windows_destination.h"
 
 #include <atomic>
+#include <cstdint>
 #include <vector>
 
 #include "platform/interrupt_cleanup.h"
@@ -26,9 +27,14 @@ constexpr DWORD kStoppedOnLink = 681;
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The attributes that a change of attributes keeps as they are, besides
+// the read-only one it sets or clears.
+constexpr DWORD kKeptAttributes =
+    (kCopiedAttributes | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE) &
+    ~FILE_ATTRIBUTE_READONLY;
 
 // Sets the attributes of the entry itself, also when it is a link.
-void SetAttributes(const std::wstring& system, DWORD current, DWORD wanted) {
+void SetAttributesOf(const std::wstring& system, DWORD current, DWORD wanted) {
   wanted &= ~(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
   if (!(current & FILE_ATTRIBUTE_REPARSE_POINT)) {
     SetFileAttributesW(system.c_str(), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted);
@@ -52,14 +58,14 @@ Status WithWriteAllowed(std::string_view operation, const std::string& path,
                         const std::wstring& system, DWORD attributes, Action action) {
   const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   if (readOnly) {
-    SetAttributes(system, attributes, attributes & ~FILE_ATTRIBUTE_READONLY);
+    SetAttributesOf(system, attributes, attributes & ~FILE_ATTRIBUTE_READONLY);
   }
   if (action()) {
     return Status::Ok();
   }
   const DWORD error = GetLastError();
   if (readOnly) {
-    SetAttributes(system, attributes & ~FILE_ATTRIBUTE_READONLY, attributes);
+    SetAttributesOf(system, attributes & ~FILE_ATTRIBUTE_READONLY, attributes);
   }
   return SystemError(operation, path, error);
 }
@@ -122,6 +128,31 @@ class WindowsDestinationTree : public DestinationTree {
     }
     return CreateDirectoryW(SystemOf(relPath).c_str(), nullptr) ? Status::Ok()
                                                                 : SystemError("make", path);
+  }
+
+  Status MakeDirectoryWith(std::string_view relPath, const EntryAttributes& attributes) override {
+    const std::string path = rootPath_ + std::string(relPath);
+    auto held = HoldParents(relPath, "make", path);
+    if (!held) {
+      return held.status();
+    }
+    const std::wstring system = SystemOf(relPath);
+    if (!CreateDirectoryW(system.c_str(), nullptr)) {
+      return SystemError("make", path);
+    }
+    return ApplyAttributes(system, path, attributes);
+  }
+
+  // The read-only attribute as the permission value asks (see
+  // ModeOfAttributes) and, on a file, the last-write time. The entry keeps
+  // its identity: it is changed, never replaced.
+  Status SetAttributes(std::string_view relPath, const EntryAttributes& attributes) override {
+    const std::string path = rootPath_ + std::string(relPath);
+    auto held = HoldParents(relPath, "set the attributes of", path);
+    if (!held) {
+      return held.status();
+    }
+    return ApplyAttributes(SystemOf(relPath), path, attributes);
   }
 
   Result<std::uint64_t> CopyFile(const std::string& from, std::string_view relPath,
@@ -200,6 +231,76 @@ class WindowsDestinationTree : public DestinationTree {
     }
     FindClose(find);
     return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(data.dwReserved0);
+  }
+
+  // Changes the entry under `system` through a handle on the entry itself,
+  // refused when it is a link or junction: the read-only attribute, and the
+  // time unless it is a folder.
+  static Status ApplyAttributes(const std::wstring& system, const std::string& path,
+                                const EntryAttributes& attributes) {
+    constexpr std::string_view kOperation = "set the attributes of";
+    Handle entry(CreateFileW(system.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                             kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!entry.Valid() ||
+        !GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &tag, sizeof tag)) {
+      return SystemError(kOperation, path);
+    }
+    if (((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(tag.ReparseTag)) ||
+        NamedLink(system)) {
+      return SystemError(kOperation, path, kStoppedOnLink);
+    }
+    const DWORD current = tag.FileAttributes;
+    const DWORD kept = current & kKeptAttributes;
+    const DWORD wanted = kept | (ReadOnlyForMode(attributes.mode) ? FILE_ATTRIBUTE_READONLY : 0);
+    FILE_BASIC_INFO change{};  // times left 0 stay as they are
+    if (!(current & FILE_ATTRIBUTE_DIRECTORY)) {
+      FILETIME time;
+      if (!ToFiletime(attributes.lastWrite, time)) {
+        return SystemError("set the time of", path, ERROR_INVALID_PARAMETER);
+      }
+      change.LastWriteTime.LowPart = time.dwLowDateTime;
+      change.LastWriteTime.HighPart = static_cast<LONG>(time.dwHighDateTime);
+    }
+    if (wanted != (current & (kKeptAttributes | FILE_ATTRIBUTE_READONLY))) {
+      change.FileAttributes = wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted;
+    }
+    auto set = [&](FILE_BASIC_INFO basic) {
+      return SetFileInformationByHandle(entry.Get(), FileBasicInfo, &basic, sizeof basic) != 0;
+    };
+    if (change.FileAttributes == 0 && change.LastWriteTime.QuadPart == 0) {
+      return Status::Ok();
+    }
+    if (set(change)) {
+      return Status::Ok();
+    }
+    DWORD error = GetLastError();
+    if (!((current | wanted) & FILE_ATTRIBUTE_READONLY) || change.LastWriteTime.QuadPart == 0) {
+      return SystemError(kOperation, path, error);
+    }
+    // Some systems keep the time of a read-only file: writable first, then
+    // the time, then the attribute asked for.
+    FILE_BASIC_INFO writable{};
+    writable.FileAttributes = kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept;
+    FILE_BASIC_INFO timeOnly{};
+    timeOnly.LastWriteTime = change.LastWriteTime;
+    FILE_BASIC_INFO asked{};
+    asked.FileAttributes = wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted;
+    if (!set(writable)) {
+      return SystemError(kOperation, path);
+    }
+    if (!set(timeOnly)) {
+      error = GetLastError();
+      FILE_BASIC_INFO before{};
+      before.FileAttributes = current & (kKeptAttributes | FILE_ATTRIBUTE_READONLY);
+      if (before.FileAttributes == 0) {
+        before.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      }
+      set(before);
+      return SystemError("set the time of", path, error);
+    }
+    return set(asked) ? Status::Ok() : SystemError(kOperation, path);
   }
 
   static bool DeleteLinkItself(const std::wstring& system) {

@@ -5,6 +5,7 @@
 // link meanwhile. The action then reaches its target through those folders.
 // windows.h first: it renames DeleteFile and the like for every header after.
 #include <windows.h>
+#include <winioctl.h>
 
 #include "platform/windows_destination.h"
 
@@ -403,7 +404,7 @@ class WindowsDestinationTree : public DestinationTree {
       SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, DisplayPath(temporary));
     }
 
-    Status status = CopyContents(in, {out.Get(), to});
+    Status status = CopyData(in, information, {out.Get(), to});
     if (status && !SetFileTime(out.Get(), nullptr, nullptr, &information.ftLastWriteTime)) {
       status = SystemError("set the time of", to);
     }
@@ -425,6 +426,23 @@ class WindowsDestinationTree : public DestinationTree {
     }
     SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
     return status;
+  }
+
+  // A sparse file keeps its holes where both file systems can tell and make
+  // them: only the stretches that hold data go into a copy marked sparse.
+  // Where either refuses, the whole contents are copied, holes as zeros.
+  static Status CopyData(CopyEnd in, const BY_HANDLE_FILE_INFORMATION& information, CopyEnd out) {
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) {
+      const auto size = static_cast<std::int64_t>(
+          (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+      DWORD unused = 0;
+      if (auto ranges = AllocatedRanges(in.handle, size);
+          ranges &&
+          DeviceIoControl(out.handle, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr)) {
+        return CopyRanges(in.handle, in.path, out.handle, out.path, *ranges, size);
+      }
+    }
+    return CopyContents(in, out);
   }
 
   static Status CopyContents(CopyEnd in, CopyEnd out) {

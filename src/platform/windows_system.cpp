@@ -1,5 +1,9 @@
 #include "platform/windows_system.h"
 
+#include <winioctl.h>
+
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -11,6 +15,13 @@ namespace {
 // 100-nanosecond ticks from 1601-01-01, where file times count from, to 1970-01-01.
 constexpr std::int64_t kTicksFrom1601To1970 = 116444736000000000LL;
 constexpr std::int64_t kTicksPerSecond = 10000000;
+
+OVERLAPPED At(std::int64_t offset) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+  return at;
+}
 
 }  // namespace
 
@@ -83,6 +94,81 @@ bool ToFiletime(const FileTime& time, FILETIME& out) {
   out.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
   out.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
   return true;
+}
+
+std::optional<std::vector<FileRange>> AllocatedRanges(HANDLE file, std::int64_t size) {
+  std::vector<FileRange> ranges;
+  FILE_ALLOCATED_RANGE_BUFFER query{};
+  query.FileOffset.QuadPart = 0;
+  query.Length.QuadPart = size;
+  std::array<FILE_ALLOCATED_RANGE_BUFFER, 256> found;
+  while (query.Length.QuadPart > 0) {
+    DWORD bytes = 0;
+    const bool complete =
+        DeviceIoControl(file, FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, found.data(),
+                        static_cast<DWORD>(sizeof found), &bytes, nullptr) != 0;
+    if (!complete && GetLastError() != ERROR_MORE_DATA) {
+      return std::nullopt;
+    }
+    const std::size_t count = std::min<std::size_t>(bytes / sizeof found[0], found.size());
+    for (std::size_t i = 0; i < count; ++i) {
+      ranges.push_back({found[i].FileOffset.QuadPart, found[i].Length.QuadPart});
+    }
+    if (complete) {
+      break;
+    }
+    // More ranges follow: ask again from the end of the last one told.
+    const std::int64_t end = count == 0 ? 0 : ranges.back().offset + ranges.back().length;
+    if (end <= query.FileOffset.QuadPart) {
+      return std::nullopt;  // no headway: the answer cannot be trusted
+    }
+    query.Length.QuadPart -= end - query.FileOffset.QuadPart;
+    query.FileOffset.QuadPart = end;
+  }
+  return ranges;
+}
+
+Status CopyRanges(HANDLE in, const std::string& inPath, HANDLE out, const std::string& outPath,
+                  const std::vector<FileRange>& ranges, std::int64_t size) {
+  thread_local std::vector<char> buffer(1 << 20);
+  for (const FileRange& range : ranges) {
+    std::int64_t offset = std::max<std::int64_t>(range.offset, 0);
+    const std::int64_t end = std::min(range.offset + range.length, size);
+    while (offset < end) {
+      const auto want =
+          static_cast<DWORD>(std::min<std::int64_t>(end - offset, std::ssize(buffer)));
+      OVERLAPPED from = At(offset);
+      DWORD got = 0;
+      if (!ReadFile(in, buffer.data(), want, &got, &from)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_HANDLE_EOF) {
+          break;  // the file grew shorter meanwhile: the rest reads as zeros
+        }
+        return SystemError("read", inPath, error);
+      }
+      if (got == 0) {
+        break;
+      }
+      for (DWORD done = 0; done < got;) {
+        OVERLAPPED to = At(offset + done);
+        DWORD put = 0;
+        if (!WriteFile(out, buffer.data() + done, got - done, &put, &to)) {
+          return SystemError("write", outPath);
+        }
+        if (put == 0) {
+          return SystemError("write", outPath, ERROR_WRITE_FAULT);
+        }
+        done += put;
+      }
+      offset += got;
+    }
+  }
+  FILE_END_OF_FILE_INFO endOfFile{};
+  endOfFile.EndOfFile.QuadPart = size;
+  if (!SetFileInformationByHandle(out, FileEndOfFileInfo, &endOfFile, sizeof endOfFile)) {
+    return SystemError("write", outPath);
+  }
+  return Status::Ok();
 }
 
 }  // namespace fts

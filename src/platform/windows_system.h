@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -96,5 +98,23 @@ inline std::uint32_t ModeOfAttributes(DWORD attributes) {
 inline bool ReadOnlyForMode(std::uint32_t mode) {
   return (mode & kOwnerWriteBit) == 0;
 }
+
+// A stretch of a file that holds data; what lies between such stretches in
+// a sparse file is a hole, which reads as zeros and takes no space.
+struct FileRange {
+  std::int64_t offset = 0;
+  std::int64_t length = 0;
+};
+
+// The stretches of the first `size` bytes of an open file that hold data,
+// as the file system tells them; nullopt where it cannot tell (a file
+// system without sparse files, or one that does not answer the question).
+std::optional<std::vector<FileRange>> AllocatedRanges(HANDLE file, std::int64_t size);
+
+// Copies the `ranges` of `in` to the same places in `out` and then makes
+// `out` `size` bytes long: in a file marked sparse, what was not written
+// stays a hole. `inPath` and `outPath` name the two in failures.
+Status CopyRanges(HANDLE in, const std::string& inPath, HANDLE out, const std::string& outPath,
+                  const std::vector<FileRange>& ranges, std::int64_t size);
 
 }  // namespace fts

@@ -81,7 +81,9 @@ void AppendAttributes(std::string& out, Platform& platform, const CopyRules& rul
 
 }  // namespace
 
-bool IsAclName(std::string_view name) { return name.starts_with("system.posix_acl_"); }
+bool IsAclName(std::string_view name) {
+  return name.starts_with("system.posix_acl_");
+}
 
 std::string DigestOf(const std::vector<std::pair<std::string, std::string>>& attributes) {
   // FNV-1a over every name and value, each ended by a zero byte.
@@ -156,6 +158,8 @@ std::string HardLinkGroupOf(const CopyRules& rules, bool isFile, const DirEntryI
   return group;
 }
 
-bool IsKeptLink(const EntryFacts& facts) { return facts.copy.starts_with('l'); }
+bool IsKeptLink(const EntryFacts& facts) {
+  return facts.copy.starts_with('l');
+}
 
 }  // namespace fts

@@ -155,8 +155,8 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
       }
       const std::string timeStamp = entry.isFile ? TimeStampOf(platform_, entry.info, side) : "";
       if (withFacts) {
-        const std::string facts = FactsOf(platform_, rules_, entry.fullPath, entry.isFile,
-                                          entry.info, timeStamp, side);
+        const std::string facts =
+            FactsOf(platform_, rules_, entry.fullPath, entry.isFile, entry.info, timeStamp, side);
         FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root, timeStamp, facts);
         CountLinkGroup(report, entry, root);
       } else {

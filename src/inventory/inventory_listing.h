@@ -59,8 +59,7 @@ class InventoryListing {
   // `files` receives each inventory's name the moment this run has created
   // it, so that the run's clean-up finds it whatever happens next.
   InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
-                   const ExclusionRules& exclusions, InventoryFiles& files,
-                   CopyRules rules = {});
+                   const ExclusionRules& exclusions, InventoryFiles& files, CopyRules rules = {});
   ~InventoryListing();
   InventoryListing(const InventoryListing&) = delete;
   InventoryListing& operator=(const InventoryListing&) = delete;

@@ -72,8 +72,7 @@ std::string_view NameIn(std::string_view relPath) {
 class PairFinder {
  public:
   PairFinder(Platform& platform, const InventoryFiles& inventories, const ToLineIndex& index,
-             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks,
-             const FactsComparison* facts)
+             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks, const FactsComparison* facts)
       : platform_(platform),
         facts_(facts),
         index_(index),

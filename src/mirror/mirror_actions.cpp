@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -131,12 +131,9 @@ struct TreeAction {
 // The log line of an action.
 std::string LineOf(const ActionRecord& action) {
   static const std::pair<std::string_view, std::string_view> kPrefixes[] = {
-      {"Delete File", "Delete File      : "},
-      {"Move To Backup", "Move To Backup   : "},
-      {"Remove Directory", "Remove Directory : "},
-      {"Make Directory", "Make Directory : "},
-      {"Copy File", "Copy File      : "},
-      {"Set Attributes", "Set Attributes   : "}};
+      {"Delete File", "Delete File      : "},      {"Move To Backup", "Move To Backup   : "},
+      {"Remove Directory", "Remove Directory : "}, {"Make Directory", "Make Directory : "},
+      {"Copy File", "Copy File      : "},          {"Set Attributes", "Set Attributes   : "}};
   std::string line;
   for (const auto& [name, prefix] : kPrefixes) {
     if (name == action.action) line = prefix;

@@ -29,6 +29,8 @@ PairVerdict JudgeFacts(std::string_view sourceFacts, std::string_view destinatio
   return source.mend == destination.mend ? PairVerdict::kIdentical : PairVerdict::kMend;
 }
 
-bool FactsOfRegularFile(std::string_view facts) { return SplitFacts(facts).copy.starts_with('f'); }
+bool FactsOfRegularFile(std::string_view facts) {
+  return SplitFacts(facts).copy.starts_with('f');
+}
 
 }  // namespace fts

@@ -162,10 +162,10 @@ class RunSequence {
     log_.WriteLog("Detect The Difference In These Folders...");
     const FactsComparison factsComparison{
         rules.compare.content, {listed.sourceLinkLeaders, listed.destinationLinkLeaders}};
-    const MarkingResult marked = MarkIdenticalRecords(
-        platform_, inventories_, toLineIndex,
-        {listed.unlistedSourceFolders, listed.destinationFoldersKept},
-        rules.NeedsFacts() ? &factsComparison : nullptr);
+    const MarkingResult marked =
+        MarkIdenticalRecords(platform_, inventories_, toLineIndex,
+                             {listed.unlistedSourceFolders, listed.destinationFoldersKept},
+                             rules.NeedsFacts() ? &factsComparison : nullptr);
     figures.identicalEntries = marked.identicalPairs;
     figures.attributesWeighed = rules.NeedsFacts();
     // Decided before the first action: over the limit, nothing is done.
@@ -178,9 +178,13 @@ class RunSequence {
     monitor_->ActionsBegin(marked.destinationPending +
                            (listed.sourceFiles + listed.sourceFolders - marked.identicalPairs));
     const FaithfulCopies faithful{rules, &listed.sourceLinkLeaders, &marked.linkAnchors};
-    MirrorPlan plan{
-        roots.toRoots, dryRun, commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs, {}, {},
-        monitor_, rules.NeedsFacts() ? &faithful : nullptr};
+    MirrorPlan plan{roots.toRoots,
+                    dryRun,
+                    commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs,
+                    {},
+                    {},
+                    monitor_,
+                    rules.NeedsFacts() ? &faithful : nullptr};
     if (!commandLine_.backupDir.empty()) {
       plan.backupRoot = RootOf(commandLine_.backupDir);
       plan.backupRun = RunFolderName(record_.start);

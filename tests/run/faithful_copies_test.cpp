@@ -2,8 +2,8 @@
 // kept or skipped, the comparison's tests, and the attributes and hard links
 // that copies carry. Where rsync is installed, it is the oracle for what
 // the rsync-equivalent switches keep.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -203,6 +203,39 @@ TEST_F(FaithfulCopiesTest, APermissionChangeAloneIsSetInPlace) {
   EXPECT_EQ(StatOf(dst_ + "/a.txt").st_mode & 07777, 0600u);
   EXPECT_EQ(StatOf(dst_ + "/d").st_mode & 07777, 0750u);
   EXPECT_EQ(ActionsOf(Run({"--compare=time,attributes"}).out), kNoDifference);
+}
+
+TEST_F(FaithfulCopiesTest, TheLogIsTheSameWithOneJobAndWithEight) {
+  for (int i = 0; i < 40; ++i) {
+    File("f" + std::to_string(i), std::string(static_cast<std::size_t>(i) * 100, 'x'));
+    if (i % 3 == 0) {
+      ASSERT_EQ(link((src_ + "/f" + std::to_string(i)).c_str(),
+                     (src_ + "/g" + std::to_string(i)).c_str()),
+                0);
+    }
+    if (i % 5 == 0) {
+      ASSERT_EQ(symlink("f0", (src_ + "/l" + std::to_string(i)).c_str()), 0);
+    }
+  }
+  const Lines rules = {"--links=keep", "--preserve=hardlinks", "--compare=time,attributes"};
+  std::vector<Lines> logs;
+  for (const char* jobs : {"--jobs=1", "--jobs=8"}) {
+    const std::string to = dir_ / jobs;
+    MakeDirs(to);
+    WriteFile(to + "/f1", "stale");
+    Lines arguments = rules;
+    arguments.push_back(jobs);
+    const auto run = Run(arguments, to);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Lines actions = ActionsOf(run.out);
+    for (std::string& line : actions) {
+      const auto at = line.find(to);
+      if (at != std::string::npos) line.replace(at, to.size(), "DST");
+    }
+    logs.push_back(actions);
+    EXPECT_EQ(StatOf(to + "/f3").st_ino, StatOf(to + "/g3").st_ino);
+  }
+  EXPECT_EQ(logs[0], logs[1]);
 }
 
 // --- --preserve --------------------------------------------------------------

@@ -94,33 +94,47 @@ struct CopyEnd {
   const std::string& path;
 };
 
-// Copies the bytes of one open file into another, in the kernel when it
-// can. `size` is the length seen when the file was opened: a file that grows
-// meanwhile is copied as it was, one that shrinks as far as it goes.
-Status CopyContents(const CopyCalls& calls, CopyEnd in, CopyEnd out, off_t size) {
-  off_t copied = 0;
-  while (calls.copyRange != nullptr && copied < size) {
-    const ssize_t n = calls.copyRange(in.fd, out.fd, static_cast<std::size_t>(size - copied));
+// Copies the bytes from `start` to `end` of one open file to the same place
+// in the other, in the kernel when it can (`kernel` goes false when it
+// cannot, for the rest of the copy). `atOffsets` places both files at
+// `start` first; without it they stand there already. `ended` tells of a
+// source that ended before `end`.
+Status CopyExtent(const CopyCalls& calls, CopyEnd in, CopyEnd out, off_t start, off_t end,
+                  bool atOffsets, bool& kernel, bool& ended) {
+  if (atOffsets && (lseek(in.fd, start, SEEK_SET) < 0 || lseek(out.fd, start, SEEK_SET) < 0)) {
+    return SystemError("copy to", out.path);
+  }
+  off_t copied = start;
+  while (kernel && calls.copyRange != nullptr && copied < end) {
+    const ssize_t n = calls.copyRange(in.fd, out.fd, static_cast<std::size_t>(end - copied));
     if (n > 0) {
       copied += n;
       continue;
     }
-    if (n == 0) return Status::Ok();
+    if (n == 0) {
+      ended = true;
+      return Status::Ok();
+    }
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP &&
         errno != EPERM) {
       return SystemError("copy to", out.path);
     }
-    break;  // carry on where the kernel stopped, through user space
+    kernel = false;  // carry on where the kernel stopped, through user space
   }
   static thread_local std::vector<char> buffer(1 << 20);
-  while (copied < size) {
-    const ssize_t got = calls.read(in.fd, buffer.data(), buffer.size());
+  while (copied < end) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<off_t>(end - copied, static_cast<off_t>(buffer.size())));
+    const ssize_t got = calls.read(in.fd, buffer.data(), want);
     if (got < 0) {
       if (errno == EINTR) continue;
       return SystemError("read", in.path);
     }
-    if (got == 0) break;
+    if (got == 0) {
+      ended = true;
+      break;
+    }
     for (ssize_t done = 0; done < got;) {
       const ssize_t put =
           calls.write(out.fd, buffer.data() + done, static_cast<std::size_t>(got - done));
@@ -132,6 +146,48 @@ Status CopyContents(const CopyCalls& calls, CopyEnd in, CopyEnd out, off_t size)
     }
     copied += got;
   }
+  return Status::Ok();
+}
+
+// Copies the bytes of one open file into another. `st` is what the source
+// showed when it was opened: a file that grows meanwhile is copied as it was,
+// one that shrinks as far as it goes. A file with fewer blocks than its
+// length has holes: only its data is copied, each part to its place, and the
+// holes stay holes in the copy. A file system that cannot tell where the
+// data lies has its files copied whole.
+Status CopyContents(const CopyCalls& calls, CopyEnd in, CopyEnd out, const struct stat& st) {
+  const off_t size = st.st_size;
+  bool kernel = true;
+  bool ended = false;
+  if (st.st_blocks * 512 >= size) {
+    return CopyExtent(calls, in, out, 0, size, false, kernel, ended);
+  }
+  off_t position = 0;
+  while (position < size && !ended) {
+    off_t data = lseek(in.fd, position, SEEK_DATA);
+    off_t hole = size;
+    if (data < 0) {
+      if (errno == ENXIO) break;  // no data after `position`: the rest is a hole
+      if (errno != EINVAL && errno != EOPNOTSUPP) return SystemError("read", in.path);
+      data = position;  // no telling where the data lies: the rest is copied whole
+    } else {
+      hole = lseek(in.fd, data, SEEK_HOLE);
+      if (hole < 0) {
+        if (errno != EINVAL && errno != EOPNOTSUPP && errno != ENXIO) {
+          return SystemError("read", in.path);
+        }
+        hole = size;
+      }
+    }
+    if (data >= size) break;
+    hole = std::min(hole, size);
+    if (Status copied = CopyExtent(calls, in, out, data, hole, true, kernel, ended); !copied) {
+      return copied;
+    }
+    position = hole;
+  }
+  // A hole at the end is a length without data.
+  if (!ended && ftruncate(out.fd, size) != 0) return SystemError("write", out.path);
   return Status::Ok();
 }
 
@@ -363,7 +419,7 @@ class PosixDestinationTree : public DestinationTree {
 
   // Contents, permission bits and times of `in` into `out`.
   Status WriteCopy(CopyEnd in, CopyEnd out, const struct stat& st, mode_t mode) {
-    Status status = CopyContents(options_.calls, in, out, st.st_size);
+    Status status = CopyContents(options_.calls, in, out, st);
     if (status && (mode & ~umask_) != mode && fchmod(out.fd, mode) != 0) {
       status = SystemError("set the permissions of", out.path);
     }

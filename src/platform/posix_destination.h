@@ -14,7 +14,8 @@ namespace fts {
 
 // The calls through which a copy moves bytes. Tests stand in failing ones,
 // for what no real folder shows on demand (a read error halfway through a
-// file, a full disk).
+// file, a full disk). They move bytes at the files' offsets: a copy of a
+// file with holes places both files at each part with data first.
 struct CopyCalls {
   ssize_t (*copyRange)(int in, int out, std::size_t size) = nullptr;  // nullptr: read and write
   ssize_t (*read)(int fd, void* buffer, std::size_t size) = nullptr;

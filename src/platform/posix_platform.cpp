@@ -33,6 +33,15 @@ FileTime LastWriteOf(const struct stat& st) {
           static_cast<std::int32_t>(st.st_mtim.tv_nsec)};
 }
 
+// What a listing tells of an entry besides its time and identity.
+void FillFacts(const struct stat& st, DirEntryInfo& info) {
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  info.owner = static_cast<std::uint32_t>(st.st_uid);
+  info.group = static_cast<std::uint32_t>(st.st_gid);
+  info.linkCount = static_cast<std::uint64_t>(st.st_nlink);
+}
+
 class PosixListing : public DirectoryListing {
  public:
   PosixListing(DIR* dir, std::string path, LinkPolicy policy, FileIdentity identity)
@@ -63,6 +72,7 @@ class PosixListing : public DirectoryListing {
       if (policy_ == LinkPolicy::kDoNotFollow) {
         info.isSymlink = true;
         info.identity = IdentityOf(st);
+        FillFacts(st, info);
         return true;
       }
       // A link that leads nowhere is still an entry, with no valid time.
@@ -70,6 +80,7 @@ class PosixListing : public DirectoryListing {
     }
     info.isDirectory = S_ISDIR(st.st_mode);
     info.identity = IdentityOf(st);
+    FillFacts(st, info);
     if (!info.isDirectory) {
       info.timeValid = true;
       info.lastWrite = LastWriteOf(st);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/interrupt_cleanup.h"
+#include "platform/posix_attributes.h"
 #include "platform/posix_fd.h"
 #include "platform/posix_system_error.h"
 
@@ -261,7 +262,259 @@ class PosixDestinationTree : public DestinationTree {
     return Status::Ok();
   }
 
+  void Carry(const CarriedItems& items) override {
+    carried_.store(
+        (items.owner ? kOwner : 0u) | (items.xattrs ? kXattrs : 0u) | (items.acls ? kAcls : 0u),
+        std::memory_order_release);
+  }
+
+  Status MakeDirectoryWith(std::string_view relPath, const EntryAttributes& attributes) override {
+    const std::string path = rootPath_ + std::string(relPath);
+    std::string_view parentPath;
+    std::string_view nameView;
+    SplitLast(relPath, parentPath, nameView);
+    auto parent = OpenFolder(parentPath, path, "make");
+    if (!parent) return parent.status();
+    const std::string name(nameView);
+    // Open to no one else until its attributes are set. A folder whose
+    // attributes cannot all be set stays, and the failure is told: what
+    // goes into it need not fail with it.
+    if (mkdirat(parent->fd, name.c_str(), 0700) != 0) return SystemError("make", path);
+    Fd folder(openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) return SystemError("make", path);
+    Entry entry;
+    entry.kind = Kind::kFolder;
+    entry.fd = folder.Get();
+    return Apply(entry, attributes, path);
+  }
+
+  Status MakeLink(std::string_view relPath, const std::string& target,
+                  const EntryAttributes& attributes, Replace replace) override {
+    const std::string path = rootPath_ + std::string(relPath);
+    std::string_view parentPath;
+    std::string_view nameView;
+    SplitLast(relPath, parentPath, nameView);
+    auto parent = OpenFolder(parentPath, path, "make the link");
+    if (!parent) return parent.status();
+    const std::string name(nameView);
+    if (symlinkat(target.c_str(), parent->fd, name.c_str()) == 0) {
+      Status status = Apply(LinkEntry(parent->fd, name, path), attributes, path);
+      // A link without its attributes does not stay.
+      if (!status) unlinkat(parent->fd, name.c_str(), 0);
+      return status;
+    }
+    if (errno != EEXIST || replace == Replace::kNo) return SystemError("make the link", path);
+    // Made beside what stands there, then renamed over it.
+    return ReplaceThroughTemporaryName(
+        parent->fd, name, path,
+        [&](const std::string& temporary) {
+          return symlinkat(target.c_str(), parent->fd, temporary.c_str()) == 0;
+        },
+        [&](const std::string& temporary, const std::string& temporaryPath) {
+          return Apply(LinkEntry(parent->fd, temporary, temporaryPath), attributes, temporaryPath);
+        });
+  }
+
+  Status LinkFile(std::string_view existingRelPath, std::string_view relPath,
+                  Replace replace) override {
+    const std::string existingPath = rootPath_ + std::string(existingRelPath);
+    const std::string path = rootPath_ + std::string(relPath);
+    std::string_view folder;
+    std::string_view nameView;
+    SplitLast(existingRelPath, folder, nameView);
+    auto existingParent = OpenFolder(folder, existingPath, "link");
+    if (!existingParent) return existingParent.status();
+    const std::string existing(nameView);
+    SplitLast(relPath, folder, nameView);
+    auto parent = OpenFolder(folder, path, "link");
+    if (!parent) return parent.status();
+    const std::string name(nameView);
+    // Without AT_SYMLINK_FOLLOW: a link gets a second name itself.
+    if (linkat(existingParent->fd, existing.c_str(), parent->fd, name.c_str(), 0) == 0) {
+      return Status::Ok();
+    }
+    if (errno != EEXIST || replace == Replace::kNo) return SystemError("link", path);
+    return ReplaceThroughTemporaryName(
+        parent->fd, name, path,
+        [&](const std::string& temporary) {
+          return linkat(existingParent->fd, existing.c_str(), parent->fd, temporary.c_str(), 0) ==
+                 0;
+        },
+        [](const std::string&, const std::string&) { return Status::Ok(); });
+  }
+
+  Status SetAttributes(std::string_view relPath, const EntryAttributes& attributes) override {
+    const std::string path = rootPath_ + std::string(relPath);
+    std::string_view parentPath;
+    std::string_view nameView;
+    SplitLast(relPath, parentPath, nameView);
+    auto parent = OpenFolder(parentPath, path, "set the attributes of");
+    if (!parent) return parent.status();
+    const std::string name(nameView);
+    struct stat st;
+    if (fstatat(parent->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return SystemError("set the attributes of", path);
+    }
+    if (S_ISLNK(st.st_mode)) {
+      return Apply(LinkEntry(parent->fd, name, path), attributes, path);
+    }
+    Entry entry;
+    Fd opened;
+    if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
+      const int folderFlag = S_ISDIR(st.st_mode) ? O_DIRECTORY : 0;
+      opened = Fd(openat(parent->fd, name.c_str(),
+                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | folderFlag));
+      if (!opened.Valid() && (errno != EACCES || !ProcFdWorks())) {
+        return SystemError("set the attributes of", path);
+      }
+      entry.fd = opened.Get();
+    }
+    if (!opened.Valid()) {
+      // An entry this process may not read, or one that is neither a file
+      // nor a folder (opening a device could do anything): reached through
+      // a handle on the entry itself.
+      if (!ProcFdWorks()) return Status::Error("set the attributes of", path, "Not a regular file");
+      opened = Fd(openat(parent->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      if (!opened.Valid()) return SystemError("set the attributes of", path);
+      entry.at = AT_FDCWD;
+      entry.name = ProcPath(opened.Get());
+      entry.xattrPath = entry.name;
+    }
+    // What was opened, which is never a link: O_NOFOLLOW saw to that, but
+    // O_PATH opens a link as itself.
+    if (fstat(opened.Get(), &st) != 0) return SystemError("set the attributes of", path);
+    if (S_ISLNK(st.st_mode)) return SystemError("set the attributes of", path, ELOOP);
+    entry.kind = S_ISDIR(st.st_mode) ? Kind::kFolder : Kind::kFile;
+    return Apply(entry, attributes, path);
+  }
+
  private:
+  static constexpr unsigned kOwner = 1;
+  static constexpr unsigned kXattrs = 2;
+  static constexpr unsigned kAcls = 4;
+
+  CarriedItems Carried() const {
+    const unsigned bits = carried_.load(std::memory_order_acquire);
+    CarriedItems items;
+    items.owner = (bits & kOwner) != 0;
+    items.xattrs = (bits & kXattrs) != 0;
+    items.acls = (bits & kAcls) != 0;
+    return items;
+  }
+
+  static bool ProcFdWorks() {
+    static const bool works = access("/proc/self/fd", X_OK) == 0;
+    return works;
+  }
+
+  static std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+  // An entry whose attributes are set: an open file or folder (fd), or a
+  // name `name` in `at` and the name `xattrPath` that the calls on extended
+  // attributes take; a link's names are never followed.
+  enum class Kind { kFile, kFolder, kLink };
+  struct Entry {
+    Kind kind = Kind::kFile;
+    int fd = -1;
+    int at = AT_FDCWD;
+    std::string name;
+    std::string xattrPath;
+  };
+
+  // The link `name` in the folder `parent`; `path` is its name from the
+  // root as typed, used where /proc is missing.
+  Entry LinkEntry(int parent, const std::string& name, const std::string& path) const {
+    Entry entry;
+    entry.at = parent;
+    entry.name = name;
+    entry.kind = Kind::kLink;
+    const CarriedItems items = Carried();
+    if (items.xattrs || items.acls) {
+      entry.xattrPath = ProcFdWorks() ? ProcPath(parent) + "/" + name : path;
+    }
+    return entry;
+  }
+
+  // Gives the entry the owner where it is carried, the permission bits (not
+  // to a link), the carried extended attributes and the time (not to a
+  // folder), in this order: a new owner takes set-id bits and capabilities
+  // away, and a change of permissions may change the ACL.
+  Status Apply(const Entry& entry, const EntryAttributes& attributes, const std::string& path) {
+    const CarriedItems items = Carried();
+    const bool open = entry.fd >= 0;
+    const bool link = entry.kind == Kind::kLink;
+    if (items.owner) {
+      const int flags = link ? AT_SYMLINK_NOFOLLOW : 0;
+      if ((open ? fchown(entry.fd, attributes.owner, attributes.group)
+                : fchownat(entry.at, entry.name.c_str(), attributes.owner, attributes.group,
+                           flags)) != 0) {
+        return SystemError("set the owner of", path);
+      }
+    }
+    if (!link) {
+      // Set-id bits only with the owner they belong to (folders keep theirs).
+      const mode_t bits =
+          attributes.mode & (items.owner || entry.kind == Kind::kFolder ? 07777 : 01777);
+      if ((open ? fchmod(entry.fd, bits) : fchmodat(entry.at, entry.name.c_str(), bits, 0)) != 0) {
+        return SystemError("set the permissions of", path);
+      }
+    }
+    if (items.xattrs || items.acls) {
+      const XattrPlace place =
+          open ? XattrPlace{entry.fd} : XattrPlace{-1, entry.xattrPath.c_str(), !link};
+      if (Status status = WriteXattrs(place, attributes.extended, items, path); !status) {
+        return status;
+      }
+    }
+    if (entry.kind != Kind::kFolder) {
+      const struct timespec times[2] = {{0, UTIME_OMIT},
+                                        {static_cast<time_t>(attributes.lastWrite.seconds),
+                                         static_cast<long>(attributes.lastWrite.nanoseconds)}};
+      if ((open ? futimens(entry.fd, times)
+                : utimensat(entry.at, entry.name.c_str(), times, link ? AT_SYMLINK_NOFOLLOW : 0)) !=
+          0) {
+        return SystemError("set the time of", path);
+      }
+    }
+    return Status::Ok();
+  }
+
+  // Makes an entry under a temporary name in `parent` through `make`, gives
+  // it its attributes through `finish`, and renames it over `name`; nothing
+  // of it stays on a failure.
+  template <typename Make, typename Finish>
+  Status ReplaceThroughTemporaryName(int parent, const std::string& name, const std::string& path,
+                                     Make make, Finish finish) {
+    const Target target{parent, name, path};
+    std::string temporary;
+    std::string temporaryPath;
+    bool made = false;
+    for (int attempt = 0; attempt < 100 && !made; ++attempt) {
+      temporary = TemporaryName();
+      temporaryPath = PathBeside(target, temporary);
+      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, temporaryPath);
+      made = make(temporary);
+      if (!made && errno != EEXIST) break;
+    }
+    if (!made) {
+      Status status = SystemError("create", temporaryPath);
+      SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+      return status;
+    }
+    Status status = finish(temporary, temporaryPath);
+    if (status && renameat(parent, temporary.c_str(), parent, name.c_str()) != 0) {
+      status = SystemError("replace", path);
+    }
+    if (!status) {
+      RemoveTemporary(parent, temporary, temporaryPath);
+    } else {
+      // Two names of one file: the rename leaves both.
+      unlinkat(parent, temporary.c_str(), 0);
+    }
+    SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
+    return status;
+  }
+
   // Where a copy goes: the open parent folder, the name in it, the path as
   // the log shows it, and whether it replaces what stands there.
   struct Target {
@@ -392,8 +645,9 @@ class PosixDestinationTree : public DestinationTree {
   // still stands under the name, the copy takes a temporary name and is
   // renamed over it.
   Status CopyOpenFile(CopyEnd in, const struct stat& st, const Target& target) {
-    // Set-id bits are left out: the copy's owner is whoever runs the mirror.
-    const mode_t mode = st.st_mode & 01777;
+    // Set-id bits only with the owner they belong to: without it the
+    // copy's owner is whoever runs the mirror.
+    const mode_t mode = st.st_mode & (Carried().owner ? 07777 : 01777);
     Fd out;
     if (options_.unnamedFiles) {
       out = Fd(openat(target.parent, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
@@ -417,11 +671,21 @@ class PosixDestinationTree : public DestinationTree {
     return status;
   }
 
-  // Contents, permission bits and times of `in` into `out`.
+  // Contents, owner (where carried), permission bits, carried extended
+  // attributes and times of `in` into `out`, in this order (see Apply).
   Status WriteCopy(CopyEnd in, CopyEnd out, const struct stat& st, mode_t mode) {
+    const CarriedItems items = Carried();
     Status status = CopyContents(options_.calls, in, out, st);
-    if (status && (mode & ~umask_) != mode && fchmod(out.fd, mode) != 0) {
+    if (status && items.owner && fchown(out.fd, st.st_uid, st.st_gid) != 0) {
+      status = SystemError("set the owner of", out.path);
+    }
+    if (status && (items.Any() || (mode & ~umask_) != mode) && fchmod(out.fd, mode) != 0) {
       status = SystemError("set the permissions of", out.path);
+    }
+    if (status && (items.xattrs || items.acls)) {
+      auto extended = ReadXattrs(XattrPlace{in.fd}, items, in.path);
+      status = extended ? WriteXattrs(XattrPlace{out.fd}, *extended, items, out.path)
+                        : extended.status();
     }
     if (status) {
       const struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -505,6 +769,7 @@ class PosixDestinationTree : public DestinationTree {
   std::string rootPath_;  // ends in the separator
   PosixCopyOptions options_;
   std::atomic<std::uint64_t> copyCounter_{0};
+  std::atomic<unsigned> carried_{0};  // kOwner, kXattrs, kAcls
   const mode_t umask_ = CurrentUmask();
   const pid_t pid_ = getpid();
 };

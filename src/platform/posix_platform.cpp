@@ -7,8 +7,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +18,7 @@
 
 #include "platform/folder_read_ahead.h"
 #include "platform/platform.h"
+#include "platform/posix_attributes.h"
 #include "platform/posix_destination.h"
 #include "platform/posix_fd.h"
 #include "platform/posix_platform.h"
@@ -195,6 +198,74 @@ class PosixFileHold : public FileHold {
   std::string path_;
 };
 
+// A name for `path` that the system takes in one call, however long the
+// path: the path itself when it is short enough; else its last name in the
+// folder above, which is opened one name at a time (links followed) and
+// reached through /proc/self/fd while `folder` stays open.
+struct ShortPath {
+  Fd folder;
+  std::string name;
+  const char* c_str() const { return name.c_str(); }
+};
+
+Result<ShortPath> Shorten(const std::string& path, std::string_view operation) {
+  ShortPath shortPath;
+  const auto slash = path.rfind('/');
+  if (path.size() < PATH_MAX || slash == std::string::npos) {
+    shortPath.name = path;
+    return shortPath;
+  }
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  shortPath.folder = Fd(open(path.starts_with('/') ? "/" : ".", kFlags));
+  std::string_view rest = std::string_view(path).substr(0, slash);
+  while (shortPath.folder.Valid() && !rest.empty()) {
+    const std::size_t end = std::min(rest.find('/'), rest.size());
+    const std::string name(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (!name.empty()) shortPath.folder = Fd(openat(shortPath.folder.Get(), name.c_str(), kFlags));
+  }
+  if (!shortPath.folder.Valid()) return SystemError(operation, path);
+  shortPath.name =
+      "/proc/self/fd/" + std::to_string(shortPath.folder.Get()) + "/" + path.substr(slash + 1);
+  return shortPath;
+}
+
+// Reads up to `size` bytes, fewer only at the end of the file.
+Result<std::size_t> ReadFull(int fd, char* buffer, std::size_t size, const std::string& path) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = read(fd, buffer + got, size - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return SystemError("read", path);
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
+// A regular file opened to be compared, and its size.
+struct Compared {
+  Fd fd;
+  off_t size = 0;
+  FileIdentity identity;
+};
+
+Result<Compared> OpenToCompare(const std::string& path) {
+  auto name = Shorten(path, "compare");
+  if (!name) return name.status();
+  Compared file;
+  // O_NONBLOCK: a FIFO swapped in would block; nothing changes for a file.
+  file.fd = Fd(open(name->c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st;
+  if (!file.fd.Valid() || fstat(file.fd.Get(), &st) != 0) return SystemError("compare", path);
+  if (!S_ISREG(st.st_mode)) return Status::Error("compare", path, "Not a regular file");
+  file.size = st.st_size;
+  file.identity = IdentityOf(st);
+  return file;
+}
+
 std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
@@ -362,6 +433,86 @@ class PosixPlatform : public Platform {
     options.calls = calls_;
     options.reportStray = [this](const std::string& line) { WriteAll(2, line + "\n"); };
     return OpenPosixDestination(root, options);
+  }
+
+  Result<EntryAttributes> ReadAttributes(const std::string& path, LinkPolicy policy,
+                                         const CarriedItems& items) override {
+    auto name = Shorten(path, "read the attributes of");
+    if (!name) return name.status();
+    const bool follow = policy == LinkPolicy::kFollow;
+    struct stat st;
+    if ((follow ? stat(name->c_str(), &st) : lstat(name->c_str(), &st)) != 0) {
+      return SystemError("read the attributes of", path);
+    }
+    EntryAttributes attributes;
+    attributes.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+    attributes.owner = static_cast<std::uint32_t>(st.st_uid);
+    attributes.group = static_cast<std::uint32_t>(st.st_gid);
+    attributes.lastWrite = LastWriteOf(st);
+    auto extended = ReadXattrs(XattrPlace{-1, name->c_str(), follow}, items, path);
+    if (!extended) return extended.status();
+    attributes.extended = std::move(*extended);
+    return attributes;
+  }
+
+  Result<std::vector<std::pair<std::string, std::string>>> ReadExtendedAttributes(
+      const std::string& path, LinkPolicy policy, const CarriedItems& items) override {
+    if (!items.xattrs && !items.acls) return ExtendedAttributes{};
+    auto name = Shorten(path, "read the extended attributes of");
+    if (!name) return name.status();
+    return ReadXattrs(XattrPlace{-1, name->c_str(), policy == LinkPolicy::kFollow}, items, path);
+  }
+
+  Result<std::string> ReadLinkTarget(const std::string& path) override {
+    auto name = Shorten(path, "read the link");
+    if (!name) return name.status();
+    std::string target(256, '\0');
+    for (;;) {
+      const ssize_t n = readlink(name->c_str(), target.data(), target.size());
+      if (n < 0) return SystemError("read the link", path);
+      if (static_cast<std::size_t>(n) < target.size()) {
+        target.resize(static_cast<std::size_t>(n));
+        return target;
+      }
+      target.resize(target.size() * 2);
+    }
+  }
+
+  // Sizes first; then both files a block at a time, up to the first block
+  // that differs.
+  Result<bool> SameContents(const std::string& first, const std::string& second) override {
+    auto one = OpenToCompare(first);
+    if (!one) return one.status();
+    auto other = OpenToCompare(second);
+    if (!other) return other.status();
+    if (one->size != other->size) return false;
+    if (one->identity == other->identity) return true;
+    // The system reads ahead of both files by itself (told they are read
+    // in order), so the block's size hardly matters to the disk; blocks that
+    // stay in the processor's cache compare faster (measured on files in the
+    // system's cache: 64 KiB about a quarter faster than 256 KiB, and the
+    // same from disk).
+    constexpr std::size_t kBlock = 64 << 10;
+    if (one->size > static_cast<off_t>(kBlock)) {
+      posix_fadvise(one->fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+      posix_fadvise(other->fd.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    thread_local std::vector<char> oneBlock(kBlock);
+    thread_local std::vector<char> otherBlock(kBlock);
+    // A file that changes meanwhile and ends early differs.
+    for (off_t left = one->size; left > 0;) {
+      const std::size_t want = static_cast<std::size_t>(std::min<off_t>(left, kBlock));
+      auto oneGot = ReadFull(one->fd.Get(), oneBlock.data(), want, first);
+      if (!oneGot) return oneGot.status();
+      if (*oneGot < want) return false;
+      auto otherGot = ReadFull(other->fd.Get(), otherBlock.data(), want, second);
+      if (!otherGot) return otherGot.status();
+      if (*otherGot < want || std::memcmp(oneBlock.data(), otherBlock.data(), want) != 0) {
+        return false;
+      }
+      left -= static_cast<off_t>(want);
+    }
+    return true;
   }
 
   LocalDateTime Now() override {

@@ -29,7 +29,8 @@ usage: bench/run.sh [options]
   --rounds N           timed rounds per scenario (default: $rounds)
   --seed N             seed of the generated trees (default: $seed)
   --scenarios LIST     comma-separated, of: first, nochange, changed, dryrun,
-                       nochange-cold, changed-cold, and cold for both of these
+                       nochange-cold, changed-cold, and cold for both of these,
+                       nochange-faithful, nochange-content
                        (default: $scenarios; the cold ones drop the system's
                        page cache before every timed run, as root)
   --build-dir DIR      Release build to use, made when missing (default: build)
@@ -76,6 +77,7 @@ scenario_list=()
 for s in "${requested[@]}"; do
   case $s in
     first | nochange | changed | dryrun | nochange-cold | changed-cold) scenario_list+=("$s") ;;
+    nochange-faithful | nochange-content) scenario_list+=("$s") ;;
     cold) scenario_list+=(nochange-cold changed-cold) ;;
     *) echo "run.sh: unknown scenario $s" >&2; exit 2 ;;
   esac
@@ -99,9 +101,15 @@ apt_install() {
   timeout "$install_timeout" "${sudo_cmd[@]}" apt-get install -y -qq "$@" >/dev/null 2>&1
 }
 
+wants_faithful=no
+for s in "${scenario_list[@]}"; do [[ $s != nochange-faithful ]] || wants_faithful=yes; done
 missing=()
 command -v rsync >/dev/null || missing+=(rsync)
 [[ -x /usr/bin/time ]] || missing+=(time)
+if [[ $wants_faithful == yes ]]; then
+  command -v setfattr >/dev/null || missing+=(attr)
+  command -v setfacl >/dev/null || missing+=(acl)
+fi
 ((${#missing[@]} == 0)) || apt_install "${missing[@]}" || true
 have_rsync=no
 command -v rsync >/dev/null && have_rsync=yes
@@ -109,6 +117,9 @@ have_time=no
 /usr/bin/time -f '%e %M' true >/dev/null 2>&1 && have_time=yes
 notes=()
 [[ $have_rsync == yes ]] || notes+=("rsync is missing and could not be installed: FernwickTreeSyncer ran alone.")
+if [[ $wants_faithful == yes ]] && { ! command -v setfattr >/dev/null || ! command -v setfacl >/dev/null; }; then
+  notes+=("setfattr or setfacl is missing: the faithful tree has fewer extended attributes or ACLs.")
+fi
 [[ $have_time == yes ]] || notes+=("GNU time is missing and could not be installed: no peak RSS.")
 
 # The cold scenarios drop the page cache, dentries and inodes before every
@@ -230,6 +241,67 @@ for s in "${scenario_list[@]}"; do [[ $s == changed* || $s == dryrun ]] && needs
 make_source "$src" no
 [[ $needs_changed == no ]] || make_source "$srcx" yes
 
+# The tree with what only the faithful switches carry: a copy of the tree in
+# which every 100th file (in listing order) has an extended attribute, every
+# 100th another an ACL, every 100th another a second name (a hard link,
+# NAME.hl beside it), and every 20th folder a default ACL. No links: without
+# --links=keep a source link is followed and its copy would be a file, so
+# the run without the switches would not be a no-change run.
+srcf=$work/src-$preset-s$seed-faithful
+decorated=$work/src-$preset-s$seed-faithful.decorated
+decorate() {
+  local dir=$1 files folders
+  files=$(cd "$dir" && find . -mindepth 1 -type f -printf '%P\n' | sort)
+  folders=$(cd "$dir" && find . -mindepth 1 -type d -printf '%P\n' | sort)
+  (
+    cd "$dir"
+    awk 'NR % 100 == 1' <<<"$files" >"$decorated.xattr"
+    awk 'NR % 100 == 51' <<<"$files" >"$decorated.acl"
+    awk 'NR % 100 == 26' <<<"$files" >"$decorated.linked"
+    awk 'NR % 20 == 1' <<<"$folders" >"$decorated.folders"
+    if command -v setfattr >/dev/null; then
+      xargs -d '\n' -r setfattr -n user.fts.bench -v "kept by the faithful copy" -- <"$decorated.xattr"
+    fi
+    if command -v setfacl >/dev/null; then
+      xargs -d '\n' -r setfacl -m u:1234:r -- <"$decorated.acl"
+      xargs -d '\n' -r setfacl -d -m u:1234:rx -- <"$decorated.folders"
+    fi
+    while IFS= read -r name; do ln -- "$name" "$name.hl"; done <"$decorated.linked"
+    sed 's/$/.hl/' "$decorated.linked" >>"$decorated.linked"
+  )
+}
+make_faithful_source() {
+  local stamp
+  stamp="$treegen_stamp $preset $seed faithful"
+  if [[ -d $srcf && -f $srcf.ok && -f $decorated.linked ]] && [[ $(head -1 "$srcf.ok") == "$stamp" ]] &&
+    [[ $(listing "$srcf" | md5sum) == "$(sed -n 2p "$srcf.ok")" ]]; then
+    say "reusing $srcf"
+    return
+  fi
+  rm -f "$srcf.ok"
+  [[ ! -e $srcf ]] || mv "$srcf" "$trash/stale-$(basename "$srcf")"
+  say "generating $srcf"
+  cp -a "$src" "$srcf"
+  decorate "$srcf"
+  printf '%s\n%s\n' "$stamp" "$(listing "$srcf" | md5sum)" >"$srcf.ok"
+}
+[[ $wants_faithful == no ]] || make_faithful_source
+
+# What the listing does not show of the faithful tree: the extended
+# attributes, the ACLs and the link counts of the decorated entries.
+extras() {
+  (
+    cd "$1"
+    if command -v getfattr >/dev/null; then
+      xargs -d '\n' -r getfattr -d -m '^user\.' -- <"$decorated.xattr" 2>&1
+    fi
+    if command -v getfacl >/dev/null; then
+      cat "$decorated.acl" "$decorated.folders" | xargs -d '\n' -r getfacl -- 2>&1
+    fi
+    xargs -d '\n' -r stat -c '%h %n' -- <"$decorated.linked"
+  )
+}
+
 # Expected listings and content checksums, once per source. Contents are
 # checked for every file up to 20,000 files, above that for every 50th file
 # and every file over 1 MiB.
@@ -249,6 +321,10 @@ prepare_expectation() {
 }
 prepare_expectation base "$src"
 [[ $needs_changed == no ]] || prepare_expectation changed "$srcx"
+if [[ $wants_faithful == yes ]]; then
+  prepare_expectation faithful "$srcf"
+  extras "$srcf" >"$run_dir/lists/faithful.extras"
+fi
 src_files=$(wc -l <"$run_dir/lists/base.files")
 
 # Checks that DIR holds exactly the tree KEY: same folders, same files with
@@ -262,6 +338,9 @@ check_tree() {
   fi
   if ! (cd "$dir" && xargs -d '\n' -r md5sum -- <"$lists/$key.sample") | cmp -s - "$lists/$key.sums"; then
     fail "$what: file contents in $dir differ from the source"
+  fi
+  if [[ -f $lists/$key.extras ]] && ! extras "$dir" | cmp -s - "$lists/$key.extras"; then
+    fail "$what: extended attributes, ACLs or hard links in $dir differ from the source"
   fi
 }
 
@@ -352,9 +431,13 @@ count_actions() {
   printf '%s copies, %s deletions, %s folders made, %s folders removed' \
     "$(grep -Ec 'Copy File +:' "$log" || true)" "$(grep -Ec 'Delete File +:' "$log" || true)" \
     "$(grep -Ec 'Make Directory +:' "$log" || true)" "$(grep -Ec 'Remove Directory +:' "$log" || true)"
+  local mended
+  mended=$(grep -Ec 'Set Attributes +:' "$log" || true)
+  ((mended == 0)) || printf ', %s attributes set' "$mended"
 }
 
 declare -A actions
+faithful_switches=(--links=keep --preserve=owner,xattrs,acls,hardlinks --compare=time,size,attributes)
 declare -A scenario_title=(
   [first]="first copy into an empty folder"
   [nochange]="no-change re-sync"
@@ -362,6 +445,8 @@ declare -A scenario_title=(
   [dryrun]="dry run of the 1 % changed"
   [nochange-cold]="no-change re-sync, cold cache"
   [changed-cold]="1 % changed, cold cache"
+  [nochange-faithful]="no change, faithful switches"
+  [nochange-content]="no change, contents compared"
 )
 logs=$run_dir/logs
 
@@ -442,6 +527,57 @@ for round in $(seq 1 "$rounds"); do
           fi
         done
         ;;
+      nochange-faithful)
+        # The switches that keep what rsync -aHAX keeps, against the same run
+        # without them (plain) and rsync -aHAX, on the faithful tree. All
+        # three share one destination, a cp -a of it, and must leave it as it is.
+        cp -a "$srcf" "$base"
+        sync
+        ready "$srcf" "$base"
+        measure "$scenario" floor "$round" /dev/null find "$srcf" "$base" -printf "%T@ %s %p\n"
+        for tool in $(rotated "$round" fts plain "${tools[@]:1}"); do
+          ready "$srcf" "$base"
+          case $tool in
+            fts | plain)
+              switches=()
+              [[ $tool == plain ]] || switches=("${faithful_switches[@]}")
+              measure "$scenario" "$tool" "$round" "$logs/$scenario-$tool.log" "$binary" "${switches[@]}" "$srcf" "$base"
+              fts_ok "$what, $tool, round $round" "$logs/$scenario-$tool.log"
+              check_tree faithful "$base" "FernwickTreeSyncer ($tool), $what, round $round"
+              [[ $round -gt 1 || $tool == plain ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
+              ;;
+            rsync)
+              measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -aHAX --delete "$srcf/" "$base/"
+              ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+              check_tree faithful "$base" "rsync, $what, round $round"
+              ;;
+          esac
+        done
+        ;;
+      nochange-content)
+        # Contents compared byte for byte against rsync -c; the floor reads
+        # every file of both trees once. Both trees' data is read into the
+        # cache before every timed run.
+        cp -a "$src" "$base"
+        sync
+        ready "$base"
+        ready "$src" "$base"
+        measure "$scenario" floor "$round" /dev/null find "$src" "$base" -type f -exec cat -- {} +
+        for tool in $(rotated "$round" "${tools[@]}"); do
+          ready "$base"
+          ready "$src" "$base"
+          if [[ $tool == fts ]]; then
+            measure "$scenario" fts "$round" "$logs/$scenario-fts.log" "$binary" --compare=content "$src" "$base"
+            fts_ok "$what, round $round" "$logs/$scenario-fts.log"
+            check_tree base "$base" "FernwickTreeSyncer, $what, round $round"
+            [[ $round -gt 1 ]] || actions[$scenario]=$(count_actions "$logs/$scenario-fts.log")
+          else
+            measure "$scenario" rsync "$round" "$logs/$scenario-rsync.log" rsync -a -c --delete "$src/" "$base/"
+            ((run_status == 0)) || fail "rsync, $what, round $round: exit status $run_status"
+            check_tree base "$base" "rsync, $what, round $round"
+          fi
+        done
+        ;;
       changed | changed-cold)
         cp -a "$src" "$base-fts"
         [[ $have_rsync == no ]] || cp -a "$src" "$base-rsync"
@@ -487,8 +623,14 @@ seconds() { awk '{ if ($1 == "NA") print "–"; else printf "%.2f\n", $1 }'; }
 
 tool_title() {
   case $1:$2 in
+    nochange-content:floor) echo "floor: find SRC DST -type f -exec cat" ;;
     *:floor) echo "floor: find SRC DST -printf" ;;
     dryrun:fts) echo "FernwickTreeSyncer -n" ;;
+    nochange-faithful:fts) echo "FernwickTreeSyncer, switches" ;;
+    nochange-faithful:plain) echo "FernwickTreeSyncer, no switches" ;;
+    nochange-content:fts) echo "FernwickTreeSyncer --compare=content" ;;
+    nochange-faithful:rsync) echo "rsync -aHAX --delete" ;;
+    nochange-content:rsync) echo "rsync -a -c --delete" ;;
     *:fts) echo "FernwickTreeSyncer" ;;
     dryrun:rsync) echo "rsync -a --delete -n" ;;
     *:rsync) echo "rsync -a --delete" ;;
@@ -523,7 +665,7 @@ report() {
   echo "| --- | --- | ---: | ---: | ---: | ---: | ---: | ---: |"
   local scenario tool
   for scenario in "${scenario_list[@]}"; do
-    for tool in floor fts rsync cp; do
+    for tool in floor fts plain rsync cp; do
       [[ -n $(column_of "$scenario" "$tool" 4) ]] || continue
       local med lo hi rss
       med=$(column_of "$scenario" "$tool" 4 | median | seconds)
@@ -542,6 +684,10 @@ report() {
   for scenario in "${scenario_list[@]}"; do
     echo "- ${scenario_title[$scenario]}: ${actions[$scenario]:-none logged}"
   done
+  if [[ " ${scenario_list[*]} " == *" nochange-faithful "* ]]; then
+    echo "- no change, faithful switches: the switches are \`${faithful_switches[*]}\`;" \
+      "with them against without, median of the per-round ratios: $(ratio nochange-faithful fts plain)x"
+  fi
   local note
   for note in "${notes[@]}"; do echo "- $note"; done
   if ((${#failures[@]})); then

@@ -269,18 +269,14 @@ class PosixDestinationTree : public DestinationTree {
   }
 
   Status MakeDirectoryWith(std::string_view relPath, const EntryAttributes& attributes) override {
-    const std::string path = rootPath_ + std::string(relPath);
-    std::string_view parentPath;
-    std::string_view nameView;
-    SplitLast(relPath, parentPath, nameView);
-    auto parent = OpenFolder(parentPath, path, "make");
-    if (!parent) return parent.status();
-    const std::string name(nameView);
+    auto located = Locate(relPath, "make");
+    if (!located) return located.status();
+    const auto& [path, parent, name] = *located;
     // Open to no one else until its attributes are set. A folder whose
     // attributes cannot all be set stays, and the failure is told: what
     // goes into it need not fail with it.
-    if (mkdirat(parent->fd, name.c_str(), 0700) != 0) return SystemError("make", path);
-    Fd folder(openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (mkdirat(parent.fd, name.c_str(), 0700) != 0) return SystemError("make", path);
+    Fd folder(openat(parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.Valid()) return SystemError("make", path);
     Entry entry;
     entry.kind = Kind::kFolder;
@@ -290,79 +286,65 @@ class PosixDestinationTree : public DestinationTree {
 
   Status MakeLink(std::string_view relPath, const std::string& target,
                   const EntryAttributes& attributes, Replace replace) override {
-    const std::string path = rootPath_ + std::string(relPath);
-    std::string_view parentPath;
-    std::string_view nameView;
-    SplitLast(relPath, parentPath, nameView);
-    auto parent = OpenFolder(parentPath, path, "make the link");
-    if (!parent) return parent.status();
-    const std::string name(nameView);
-    if (symlinkat(target.c_str(), parent->fd, name.c_str()) == 0) {
-      Status status = Apply(LinkEntry(parent->fd, name, path), attributes, path);
+    auto located = Locate(relPath, "make the link");
+    if (!located) return located.status();
+    const auto& [path, parent, name] = *located;
+    if (symlinkat(target.c_str(), parent.fd, name.c_str()) == 0) {
+      Status status = Apply(LinkEntry(parent.fd, name, path), attributes, path);
       // A link without its attributes does not stay.
-      if (!status) unlinkat(parent->fd, name.c_str(), 0);
+      if (!status) unlinkat(parent.fd, name.c_str(), 0);
       return status;
     }
     if (errno != EEXIST || replace == Replace::kNo) return SystemError("make the link", path);
     // Made beside what stands there, then renamed over it.
     return ReplaceThroughTemporaryName(
-        parent->fd, name, path,
+        parent.fd, name, path,
         [&](const std::string& temporary) {
-          return symlinkat(target.c_str(), parent->fd, temporary.c_str()) == 0;
+          return symlinkat(target.c_str(), parent.fd, temporary.c_str()) == 0;
         },
         [&](const std::string& temporary, const std::string& temporaryPath) {
-          return Apply(LinkEntry(parent->fd, temporary, temporaryPath), attributes, temporaryPath);
+          return Apply(LinkEntry(parent.fd, temporary, temporaryPath), attributes, temporaryPath);
         });
   }
 
   Status LinkFile(std::string_view existingRelPath, std::string_view relPath,
                   Replace replace) override {
-    const std::string existingPath = rootPath_ + std::string(existingRelPath);
-    const std::string path = rootPath_ + std::string(relPath);
-    std::string_view folder;
-    std::string_view nameView;
-    SplitLast(existingRelPath, folder, nameView);
-    auto existingParent = OpenFolder(folder, existingPath, "link");
-    if (!existingParent) return existingParent.status();
-    const std::string existing(nameView);
-    SplitLast(relPath, folder, nameView);
-    auto parent = OpenFolder(folder, path, "link");
-    if (!parent) return parent.status();
-    const std::string name(nameView);
+    auto existingEntry = Locate(existingRelPath, "link");
+    if (!existingEntry) return existingEntry.status();
+    const Folder& existingParent = existingEntry->parent;
+    const std::string& existing = existingEntry->name;
+    auto located = Locate(relPath, "link");
+    if (!located) return located.status();
+    const auto& [path, parent, name] = *located;
     // Without AT_SYMLINK_FOLLOW: a link gets a second name itself.
-    if (linkat(existingParent->fd, existing.c_str(), parent->fd, name.c_str(), 0) == 0) {
+    if (linkat(existingParent.fd, existing.c_str(), parent.fd, name.c_str(), 0) == 0) {
       return Status::Ok();
     }
     if (errno != EEXIST || replace == Replace::kNo) return SystemError("link", path);
     return ReplaceThroughTemporaryName(
-        parent->fd, name, path,
+        parent.fd, name, path,
         [&](const std::string& temporary) {
-          return linkat(existingParent->fd, existing.c_str(), parent->fd, temporary.c_str(), 0) ==
-                 0;
+          return linkat(existingParent.fd, existing.c_str(), parent.fd, temporary.c_str(), 0) == 0;
         },
         [](const std::string&, const std::string&) { return Status::Ok(); });
   }
 
   Status SetAttributes(std::string_view relPath, const EntryAttributes& attributes) override {
-    const std::string path = rootPath_ + std::string(relPath);
-    std::string_view parentPath;
-    std::string_view nameView;
-    SplitLast(relPath, parentPath, nameView);
-    auto parent = OpenFolder(parentPath, path, "set the attributes of");
-    if (!parent) return parent.status();
-    const std::string name(nameView);
+    auto located = Locate(relPath, "set the attributes of");
+    if (!located) return located.status();
+    const auto& [path, parent, name] = *located;
     struct stat st;
-    if (fstatat(parent->fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (fstatat(parent.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       return SystemError("set the attributes of", path);
     }
     if (S_ISLNK(st.st_mode)) {
-      return Apply(LinkEntry(parent->fd, name, path), attributes, path);
+      return Apply(LinkEntry(parent.fd, name, path), attributes, path);
     }
     Entry entry;
     Fd opened;
     if (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) {
       const int folderFlag = S_ISDIR(st.st_mode) ? O_DIRECTORY : 0;
-      opened = Fd(openat(parent->fd, name.c_str(),
+      opened = Fd(openat(parent.fd, name.c_str(),
                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | folderFlag));
       if (!opened.Valid() && (errno != EACCES || !ProcFdWorks())) {
         return SystemError("set the attributes of", path);
@@ -374,7 +356,7 @@ class PosixDestinationTree : public DestinationTree {
       // nor a folder (opening a device could do anything): reached through
       // a handle on the entry itself.
       if (!ProcFdWorks()) return Status::Error("set the attributes of", path, "Not a regular file");
-      opened = Fd(openat(parent->fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      opened = Fd(openat(parent.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
       if (!opened.Valid()) return SystemError("set the attributes of", path);
       entry.at = AT_FDCWD;
       entry.name = ProcPath(opened.Get());
@@ -580,6 +562,26 @@ class PosixDestinationTree : public DestinationTree {
   }
 
   // The folder `relFolder` below the root, never through a link.
+  // An entry below the root: its path as the log shows it, its parent folder
+  // opened link-safe, and its name there.
+  struct Located {
+    std::string path;
+    Folder parent;
+    std::string name;
+  };
+  Result<Located> Locate(std::string_view relPath, std::string_view operation) {
+    Located located;
+    located.path = rootPath_ + std::string(relPath);
+    std::string_view parentPath;
+    std::string_view name;
+    SplitLast(relPath, parentPath, name);
+    auto parent = OpenFolder(parentPath, located.path, operation);
+    if (!parent) return parent.status();
+    located.parent = std::move(*parent);
+    located.name = std::string(name);
+    return located;
+  }
+
   Result<Folder> OpenFolder(std::string_view relFolder, const std::string& errorPath,
                             std::string_view operation) {
     Folder folder;

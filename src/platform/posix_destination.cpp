@@ -271,7 +271,9 @@ class PosixDestinationTree : public DestinationTree {
   Status MakeDirectoryWith(std::string_view relPath, const EntryAttributes& attributes) override {
     auto located = Locate(relPath, "make");
     if (!located) return located.status();
-    const auto& [path, parent, name] = *located;
+    const std::string& path = located->path;
+    const Folder& parent = located->parent;
+    const std::string& name = located->name;
     // Open to no one else until its attributes are set. A folder whose
     // attributes cannot all be set stays, and the failure is told: what
     // goes into it need not fail with it.
@@ -288,7 +290,9 @@ class PosixDestinationTree : public DestinationTree {
                   const EntryAttributes& attributes, Replace replace) override {
     auto located = Locate(relPath, "make the link");
     if (!located) return located.status();
-    const auto& [path, parent, name] = *located;
+    const std::string& path = located->path;
+    const Folder& parent = located->parent;
+    const std::string& name = located->name;
     if (symlinkat(target.c_str(), parent.fd, name.c_str()) == 0) {
       Status status = Apply(LinkEntry(parent.fd, name, path), attributes, path);
       // A link without its attributes does not stay.
@@ -315,7 +319,9 @@ class PosixDestinationTree : public DestinationTree {
     const std::string& existing = existingEntry->name;
     auto located = Locate(relPath, "link");
     if (!located) return located.status();
-    const auto& [path, parent, name] = *located;
+    const std::string& path = located->path;
+    const Folder& parent = located->parent;
+    const std::string& name = located->name;
     // Without AT_SYMLINK_FOLLOW: a link gets a second name itself.
     if (linkat(existingParent.fd, existing.c_str(), parent.fd, name.c_str(), 0) == 0) {
       return Status::Ok();
@@ -332,7 +338,9 @@ class PosixDestinationTree : public DestinationTree {
   Status SetAttributes(std::string_view relPath, const EntryAttributes& attributes) override {
     auto located = Locate(relPath, "set the attributes of");
     if (!located) return located.status();
-    const auto& [path, parent, name] = *located;
+    const std::string& path = located->path;
+    const Folder& parent = located->parent;
+    const std::string& name = located->name;
     struct stat st;
     if (fstatat(parent.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
       return SystemError("set the attributes of", path);

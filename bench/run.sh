@@ -267,7 +267,9 @@ decorate() {
       xargs -d '\n' -r setfacl -d -m u:1234:rx -- <"$decorated.folders"
     fi
     while IFS= read -r name; do ln -- "$name" "$name.hl"; done <"$decorated.linked"
-    sed 's/$/.hl/' "$decorated.linked" >>"$decorated.linked"
+    sed 's/$/.hl/' "$decorated.linked" >"$decorated.second"
+    cat "$decorated.second" >>"$decorated.linked"
+    rm -f "$decorated.second"
   )
 }
 make_faithful_source() {

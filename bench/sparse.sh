@@ -221,7 +221,7 @@ ratio() {
     END { for (r in x) if ((r in y) && y[r] > 0) print x[r] / y[r] }' "$results" | median |
     awk '{ if ($1 == "NA") print "–"; else printf "%.2f\n", $1 }'
 }
-seconds() { awk '{ if ($1 == "NA") print "–"; else printf "%.2f\n", $1 }'; }
+seconds() { awk '{ if ($1 == "NA") print "–"; else printf "%.3f\n", $1 }'; }
 tool_title() {
   case $1 in
     fts) echo "FernwickTreeSyncer SRC DST" ;;

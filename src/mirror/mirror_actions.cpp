@@ -17,6 +17,9 @@
 namespace fts {
 namespace {
 
+constexpr std::uint32_t kOwnerWrite = 0200;
+constexpr std::uint32_t kOwnerAll = 0700;
+
 enum class Records {
   kAll,
   kPending,
@@ -258,21 +261,41 @@ class MirrorActions {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
       std::string from;
       if (withAttributes) from = UnescapeRecordPath(record.GetItem(kFullPathField));
+      const bool sealLater = withAttributes && KeepsOwnerOut(from);
       for (std::size_t root = 0; root < trees_.size(); ++root) {
         const TreeAction onTree = TreeOf(root);
+        if (sealLater) foldersToSeal_.push_back({root, from, relPath});
         Act({"Make Directory", plan_.toRoots[root] + relPath, ""}, counts_.foldersMade,
-            [this, onTree, relPath, from, faithful] {
+            [this, onTree, relPath, from, faithful, sealLater] {
               if (faithful == nullptr || from.empty()) {
                 return onTree([&](DestinationTree& t) { return t.MakeDirectory(relPath); });
               }
               auto attributes = platform_.ReadAttributes(from, faithful->rules.SourceLinkPolicy(),
                                                          faithful->rules.carried);
               if (!attributes) return attributes.status();
+              if (sealLater) attributes->mode |= kOwnerAll;
               return onTree(
                   [&](DestinationTree& t) { return t.MakeDirectoryWith(relPath, *attributes); });
             });
       }
     });
+  }
+
+  // True for a source folder whose permissions keep its owner from writing
+  // into it: its copy is made (or mended) open to the owner, so that what
+  // goes into it can, and gets its own permissions after the copies.
+  bool KeepsOwnerOut(const std::string& folder) {
+    auto attributes =
+        platform_.ReadAttributes(folder, plan_.faithful->rules.SourceLinkPolicy(), {});
+    return attributes && (attributes->mode & kOwnerWrite) == 0;
+  }
+
+  // Gives the folders that keep their owner out their own permissions, the
+  // deepest first.
+  void SealFolders() {
+    for (auto folder = foldersToSeal_.rbegin(); folder != foldersToSeal_.rend(); ++folder)
+      SetAttributes(folder->from, folder->relPath, folder->root, false, false);
+    pipeline_.Drain();
   }
 
   void CopyPendingFiles() {
@@ -284,9 +307,11 @@ class MirrorActions {
           const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
           const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
           const EntryFacts facts = SplitFacts(FactsOf(record));
+          const bool sealLater = mend && IsDirectoryRecord(record) && KeepsOwnerOut(from);
           for (std::size_t root = 0; root < trees_.size(); ++root) {
+            if (sealLater) foldersToSeal_.push_back({root, from, relPath});
             if (mend) {
-              SetAttributes(from, relPath, root, IsKeptLink(facts));
+              SetAttributes(from, relPath, root, IsKeptLink(facts), sealLater);
             } else if (IsKeptLink(facts)) {
               MakeLink(from, relPath, root);
             } else {
@@ -296,6 +321,7 @@ class MirrorActions {
           return true;
         });
     pipeline_.Drain();
+    SealFolders();
   }
 
   DestinationTree::Replace ReplaceFor(const std::string& to) const {
@@ -377,15 +403,18 @@ class MirrorActions {
   }
 
   // Gives a destination entry the source entry's attributes in place.
+  // With `openToOwner`, the owner may write into the entry whatever the
+  // source's permissions say.
   void SetAttributes(const std::string& from, const std::string& relPath, std::size_t root,
-                     bool keptLink) {
+                     bool keptLink, bool openToOwner) {
     const TreeAction onTree = TreeOf(root);
     const CopyRules& rules = plan_.faithful->rules;
     const LinkPolicy policy = keptLink ? LinkPolicy::kDoNotFollow : rules.SourceLinkPolicy();
     Act({"Set Attributes", plan_.toRoots[root] + relPath, ""}, counts_.attributesSet,
-        [this, onTree, from, relPath, policy, carried = rules.carried] {
+        [this, onTree, from, relPath, policy, openToOwner, carried = rules.carried] {
           auto attributes = platform_.ReadAttributes(from, policy, carried);
           if (!attributes) return attributes.status();
+          if (openToOwner) attributes->mode |= kOwnerAll;
           return onTree([&](DestinationTree& t) { return t.SetAttributes(relPath, *attributes); });
         });
   }
@@ -471,6 +500,13 @@ class MirrorActions {
   std::vector<LazyTree> trees_;
   LazyTree backup_;
   std::unordered_set<std::string> keptForBackup_;  // destination paths
+  struct FolderToSeal {
+    std::size_t root;
+    std::string from;
+    std::string relPath;
+  };
+  // In the order the folders were given.
+  std::vector<FolderToSeal> foldersToSeal_;
   // Per destination root: each hard-link group's anchor.
   std::vector<std::unordered_map<std::string, std::shared_ptr<LinkAnchor>>> anchors_;
   ActionCounts counts_;

@@ -238,6 +238,29 @@ TEST_F(FaithfulCopiesTest, TheLogIsTheSameWithOneJobAndWithEight) {
   EXPECT_EQ(logs[0], logs[1]);
 }
 
+TEST_F(FaithfulCopiesTest, AFolderThatKeepsItsOwnerOutGetsItsPermissionsAfterItsCopies) {
+  MakeDirs(src_ + "/locked/inner");
+  File("locked/inner/a.txt", "a");
+  ASSERT_EQ(chmod((src_ + "/locked/inner").c_str(), 0555), 0);
+  ASSERT_EQ(chmod((src_ + "/locked").c_str(), 0500), 0);
+  const auto dryRun = Run({"--dry-run", "--compare=time,attributes"});
+  const auto run = Run({"--compare=time,attributes"});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_EQ(ActionsOf(run.out),
+            (Lines{"Make Directory : " + dst_ + "/locked",
+                   "Make Directory : " + dst_ + "/locked/inner", Copy("locked/inner/a.txt"),
+                   Mend("locked/inner"), Mend("locked")}));
+  EXPECT_EQ(ActionsOf(dryRun.out), ActionsOf(run.out));
+  EXPECT_EQ(StatOf(dst_ + "/locked").st_mode & 07777, 0500u);
+  EXPECT_EQ(StatOf(dst_ + "/locked/inner").st_mode & 07777, 0555u);
+  EXPECT_EQ(ActionsOf(Run({"--compare=time,attributes"}).out), kNoDifference);
+  // Open again, so that the temporary folder can go.
+  for (const std::string& root : {src_, dst_}) {
+    for (const std::string& folder : {root + "/locked", root + "/locked/inner"})
+      chmod(folder.c_str(), 0755);
+  }
+}
+
 // --- --preserve --------------------------------------------------------------
 
 TEST_F(FaithfulCopiesTest, HardLinkGroupsShareOneFileInTheDestination) {

@@ -1,10 +1,8 @@
 #include "mirror/mirror_actions.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -13,6 +11,7 @@
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
 #include "mirror/action_pipeline.h"
+#include "mirror/link_anchor.h"
 
 namespace fts {
 namespace {
@@ -86,41 +85,6 @@ class LazyTree {
   std::optional<Result<std::unique_ptr<DestinationTree>>> tree_;
 };
 
-// The copy of a hard-link group's first new name, which the group's other
-// new names wait for and are linked to.
-class LinkAnchor {
- public:
-  // An anchor that stands in the destination already.
-  static std::shared_ptr<LinkAnchor> Standing(std::string relPath) {
-    auto anchor = std::make_shared<LinkAnchor>(std::move(relPath));
-    anchor->Settle(true);
-    return anchor;
-  }
-  explicit LinkAnchor(std::string relPath) : relPath_(std::move(relPath)) {}
-
-  void Settle(bool made) {
-    std::lock_guard lock(mutex_);
-    settled_ = true;
-    made_ = made;
-    settledChanged_.notify_all();
-  }
-  // Waits until the copy is done: true when it made the file. The copy's
-  // action was given first, so it is under way or done.
-  bool WaitMade() {
-    std::unique_lock lock(mutex_);
-    settledChanged_.wait(lock, [this] { return settled_; });
-    return made_;
-  }
-  const std::string& RelPath() const { return relPath_; }
-
- private:
-  std::string relPath_;
-  std::mutex mutex_;
-  std::condition_variable settledChanged_;
-  bool settled_ = false;
-  bool made_ = false;
-};
-
 // An action on a tree that may have failed to open.
 struct TreeAction {
   DestinationTree* tree;
@@ -136,7 +100,8 @@ std::string LineOf(const ActionRecord& action) {
   static const std::pair<std::string_view, std::string_view> kPrefixes[] = {
       {"Delete File", "Delete File      : "},      {"Move To Backup", "Move To Backup   : "},
       {"Remove Directory", "Remove Directory : "}, {"Make Directory", "Make Directory : "},
-      {"Copy File", "Copy File      : "},          {"Set Attributes", "Set Attributes   : "}};
+      {"Copy File", "Copy File      : "},          {"Set Attributes", "Set Attributes   : "},
+  };
   std::string line;
   for (const auto& [name, prefix] : kPrefixes) {
     if (name == action.action) line = prefix;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 
+#include "support/json_check.h"
 #include "support/test_support.h"
 
 namespace fts {
@@ -246,10 +247,10 @@ TEST_F(FaithfulCopiesTest, AFolderThatKeepsItsOwnerOutGetsItsPermissionsAfterIts
   const auto dryRun = Run({"--dry-run", "--compare=time,attributes"});
   const auto run = Run({"--compare=time,attributes"});
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(ActionsOf(run.out),
-            (Lines{"Make Directory : " + dst_ + "/locked",
-                   "Make Directory : " + dst_ + "/locked/inner", Copy("locked/inner/a.txt"),
-                   Mend("locked/inner"), Mend("locked")}));
+  EXPECT_EQ(
+      ActionsOf(run.out),
+      (Lines{"Make Directory : " + dst_ + "/locked", "Make Directory : " + dst_ + "/locked/inner",
+             Copy("locked/inner/a.txt"), Mend("locked/inner"), Mend("locked")}));
   EXPECT_EQ(ActionsOf(dryRun.out), ActionsOf(run.out));
   EXPECT_EQ(StatOf(dst_ + "/locked").st_mode & 07777, 0500u);
   EXPECT_EQ(StatOf(dst_ + "/locked/inner").st_mode & 07777, 0555u);
@@ -325,6 +326,33 @@ TEST_F(FaithfulCopiesTest, AnOwnerThatCannotBeGivenFailsTheAction) {
   EXPECT_NE(out.find("Action Failed    : "), std::string::npos) << out;
   EXPECT_NE(out.find("Operation not permitted"), std::string::npos) << out;
   EXPECT_FALSE(test::Exists(dst_ + "/a.txt"));
+}
+
+TEST_F(FaithfulCopiesTest, TheJobSwitchesWorkWithThem) {
+  File("a.txt", "a");
+  File("skip.tmp", "t");
+  ASSERT_EQ(symlink("a.txt", (src_ + "/link").c_str()), 0);
+  const Lines rules = {
+      "--links=keep",    "--compare=time,size,attributes",    "--max-delete=50%",
+      "--exclude=*.tmp", "--backup-dir=" + (dir_ / "backup"), "--report=" + (dir_ / "report.json")};
+  MakeDirs(dir_ / "backup");
+  MirrorTwice(rules);
+  // A link's new text: the old link goes to the backup folder, as a link.
+  ASSERT_EQ(unlink((src_ + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("b.txt", (src_ + "/link").c_str()), 0);
+  ASSERT_EQ(chmod((src_ + "/a.txt").c_str(), 0600), 0);
+  const auto run = Run(rules);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  const Lines actions = ActionsOf(run.out);
+  ASSERT_EQ(actions.size(), 3u) << run.out;
+  EXPECT_TRUE(actions[0].starts_with("Move To Backup   : " + dst_ + "/link -> ")) << actions[0];
+  EXPECT_EQ(actions[1], Copy("link")) << actions[1];
+  EXPECT_EQ(actions[2], Mend("a.txt"));
+  EXPECT_EQ(LinkText(dst_ + "/link"), "b.txt");
+  const std::string report = ReadFile(dir_ / "report.json");
+  EXPECT_EQ(test::JsonValue(report, "attributesSet"), "1") << report;
+  EXPECT_EQ(test::JsonValue(report, "filesCopied"), "1") << report;
+  EXPECT_FALSE(test::Exists(dst_ + "/skip.tmp"));
 }
 
 // --- rsync as the oracle -----------------------------------------------------

@@ -1,6 +1,6 @@
 #include "inventory/entry_facts.h"
 
-#include <cstdio>
+#include <charconv>
 
 #include "inventory/record_format.h"
 
@@ -9,16 +9,14 @@ namespace {
 
 constexpr char kPartSeparator = '|';
 
-void AppendHex(std::string& out, std::uint64_t value) {
+// A number in the given base, without a temporary text.
+void AppendNumber(std::string& out, std::uint64_t value, int base = 10) {
   char text[24];
-  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
-  out += text;
+  const auto end = std::to_chars(text, text + sizeof text, value, base).ptr;
+  out.append(text, end);
 }
-
-void AppendOctal(std::string& out, std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%o", value);
-  out += text;
+void AppendHex(std::string& out, std::uint64_t value) {
+  AppendNumber(out, value, 16);
 }
 
 // Text that no entry of the other side can have.
@@ -28,7 +26,7 @@ std::string_view Unreadable(Side side) {
 
 // Mode, owner and extended attributes, as far as the rules weigh them.
 void AppendAttributes(std::string& out, Platform& platform, const CopyRules& rules,
-                      const std::string& path, LinkPolicy policy, const DirEntryInfo& info,
+                      std::string_view path, LinkPolicy policy, const DirEntryInfo& info,
                       bool isFolder, Side side) {
   std::uint32_t mode = info.mode;
   std::uint32_t owner = info.owner;
@@ -37,9 +35,13 @@ void AppendAttributes(std::string& out, Platform& platform, const CopyRules& rul
   const CarriedItems& carried = rules.carried;
   const bool readExtended = carried.xattrs || carried.acls;
   bool readable = true;
-  if (isFolder) {
+  if (info.attributesRead) {
+    // The listing read them.
+    extended = info.extended;
+  } else if (isFolder) {
     // The walk does not look at folders: their attributes are read here.
-    auto read = platform.ReadAttributes(path, policy, readExtended ? carried : CarriedItems{});
+    auto read =
+        platform.ReadAttributes(std::string(path), policy, readExtended ? carried : CarriedItems{});
     if (read) {
       mode = read->mode;
       owner = read->owner;
@@ -49,7 +51,7 @@ void AppendAttributes(std::string& out, Platform& platform, const CopyRules& rul
       readable = false;
     }
   } else if (readExtended) {
-    auto read = platform.ReadExtendedAttributes(path, policy, carried);
+    auto read = platform.ReadExtendedAttributes(std::string(path), policy, carried);
     if (read) {
       extended = std::move(*read);
     } else {
@@ -63,11 +65,13 @@ void AppendAttributes(std::string& out, Platform& platform, const CopyRules& rul
   if (!info.isSymlink) {
     // Set-id bits are kept only where the owner is.
     out += 'm';
-    AppendOctal(out, mode & (carried.owner ? 07777u : 01777u));
+    AppendNumber(out, mode & (carried.owner ? 07777u : 01777u), 8);
   }
   if (carried.owner) {
     out += 'u';
-    out += std::to_string(owner) + ':' + std::to_string(group);
+    AppendNumber(out, owner);
+    out += ':';
+    AppendNumber(out, group);
   }
   if (readExtended) {
     std::vector<std::pair<std::string, std::string>> acls;
@@ -86,6 +90,8 @@ bool IsAclName(std::string_view name) {
 }
 
 std::string DigestOf(const std::vector<std::pair<std::string, std::string>>& attributes) {
+  // None at all, the usual case, keeps the records short.
+  if (attributes.empty()) return {};
   // FNV-1a over every name and value, each ended by a zero byte.
   std::uint64_t hash = 14695981039346656037ull;
   auto add = [&hash](std::string_view bytes) {
@@ -106,14 +112,13 @@ std::string DigestOf(const std::vector<std::pair<std::string, std::string>>& att
 
 std::string FactsOf(Platform& platform, const CopyRules& rules, std::string_view fullPath,
                     bool isFile, const DirEntryInfo& info, std::string_view timeStamp, Side side) {
-  const std::string path(fullPath);
   const LinkPolicy policy = side == Side::kSource && !info.isSymlink ? rules.SourceLinkPolicy()
                                                                      : LinkPolicy::kDoNotFollow;
   const CompareItems& compare = rules.compare;
   std::string facts;
   const bool keptLink = info.isSymlink && rules.links == SourceLinks::kKeep;
   if (compare.attributes && (!info.isSymlink || keptLink)) {
-    AppendAttributes(facts, platform, rules, path, policy, info, !isFile, side);
+    AppendAttributes(facts, platform, rules, fullPath, policy, info, !isFile, side);
   }
   // A file's time is for the copy to mend, unless the contents decide.
   if (isFile && compare.content && !info.isSymlink) {
@@ -126,15 +131,21 @@ std::string FactsOf(Platform& platform, const CopyRules& rules, std::string_view
   if (!isFile) {
     facts += 'd';
   } else if (keptLink) {
-    auto target = platform.ReadLinkTarget(path);
+    auto target = platform.ReadLinkTarget(std::string(fullPath));
     facts += 'l';
     facts += target ? EscapeRecordPath(*target) : std::string(Unreadable(side));
   } else if (info.isSymlink) {
     facts += 'L';
   } else {
     facts += 'f';
-    if (compare.size || compare.content) facts += 's' + std::to_string(info.size);
-    if (compare.time && !compare.content) facts += 't' + std::string(timeStamp);
+    if (compare.size || compare.content) {
+      facts += 's';
+      AppendNumber(facts, info.size);
+    }
+    if (compare.time && !compare.content) {
+      facts += 't';
+      facts += timeStamp;
+    }
   }
   return facts;
 }

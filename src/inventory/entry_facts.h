@@ -47,7 +47,8 @@ bool IsKeptLink(const EntryFacts& facts);
 // links; empty otherwise.
 std::string HardLinkGroupOf(const CopyRules& rules, bool isFile, const DirEntryInfo& info);
 
-// The digest of a list of extended attributes, as the mend part holds it.
+// The digest of a list of extended attributes, as the mend part holds it:
+// empty for none.
 std::string DigestOf(const std::vector<std::pair<std::string, std::string>>& attributes);
 
 // Whether an extended attribute's name is that of an ACL.

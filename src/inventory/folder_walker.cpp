@@ -20,6 +20,7 @@ class Walker {
       return true;
     }
     std::unique_ptr<DirectoryListing>& listing = *opened;
+    if (options_.attributes) listing->ReadAttributesToo(*options_.attributes);
     const FileIdentity identity = listing->Identity();
     if (std::find(openPath_.begin(), openPath_.end(), identity) != openPath_.end()) return true;
     openPath_.push_back(identity);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,9 @@ struct WalkOptions {
   // Entries that are never reported (the run's own inventory files).
   std::vector<FileIdentity> excluded;
   ListFailureCallback onListFailure;
+  // When set, each entry's attributes come with it, with the extended
+  // attributes of these kinds (see DirectoryListing::ReadAttributesToo).
+  std::optional<CarriedItems> attributes;
 };
 
 // Walks `folder`, reporting the entries directly inside it at `level`. A

@@ -115,6 +115,7 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
     options.links = side == Side::kSource ? rules_.SourceLinkPolicy() : LinkPolicy::kDoNotFollow;
     const bool skipLinks = side == Side::kSource && rules_.links == SourceLinks::kSkip;
     const bool withFacts = rules_.NeedsFacts();
+    if (rules_.compare.attributes) options.attributes = rules_.carried;
     // The run's own inventories may lie inside either tree; they are not
     // part of it.
     for (const InventoryFile* own : {&files_.source, &files_.destination}) {

@@ -8,10 +8,14 @@
 #include "inventory/flag_patcher.h"
 #include "inventory/inventory_reader.h"
 #include "inventory/record_format.h"
+#include "mirror/content_checks.h"
 #include "platform/status.h"
 
 namespace fts {
 namespace {
+
+// How many pairs wait for their contents to be compared at most.
+constexpr std::size_t kContentBatch = 1024;
 
 // How many destination marks wait to be written in file order at most.
 constexpr std::size_t kMarkBatch = 32 << 10;
@@ -73,13 +77,13 @@ class PairFinder {
  public:
   PairFinder(Platform& platform, const InventoryFiles& inventories, const ToLineIndex& index,
              FlagPatcher& sourceMarks, FlagPatcher& destinationMarks, const FactsComparison* facts)
-      : platform_(platform),
-        facts_(facts),
+      : facts_(facts),
         index_(index),
         source_(platform, inventories.source.name),
         destination_(platform, inventories.destination.name, InventoryReader::Access::kScattered),
         sourceMarks_(sourceMarks),
-        destinationMarks_(destinationMarks) {
+        destinationMarks_(destinationMarks),
+        contents_(platform, facts != nullptr ? facts->readers : 1) {
     SetUpRecordSplitter(sourceSplitter_);
     SetUpRecordSplitter(destinationSplitter_);
   }
@@ -107,15 +111,13 @@ class PairFinder {
       const FolderEntries& entries = open.back().entries;
       const FolderEntries::Entry* found = entries.Find(NameIn(relPath));
       if (found != nullptr) {
-        const PairVerdict verdict = Judge(relPath, entries.StampOf(*found), *found);
-        if (verdict != PairVerdict::kDiffer) {
-          sourceMarks_.Mark(ActionFlagOffset(source_.Pos()),
-                            verdict == PairVerdict::kMend ? kActionMend : kActionNone);
-          MarkDestination(found->flag);
-          ++(verdict == PairVerdict::kMend ? result.mendedPairs : result.identicalPairs);
-          if (facts_ != nullptr) KeepLinkAnchor(relPath, result);
-        } else if (IsFileRecord(sourceSplitter_) && found->isFile) {
-          ++result.updatedFiles;
+        const PairVerdict verdict = Judge(relPath, entries.StampOf(*found));
+        const Pair pair{ActionFlagOffset(source_.Pos()), found->flag,
+                        IsFileRecord(sourceSplitter_) && found->isFile};
+        if (verdict != PairVerdict::kDiffer && NeedsContents()) {
+          DeferToContents(relPath, *found, pair, verdict, result);
+        } else {
+          Settle(pair, verdict, relPath, LinkGroup(), result);
         }
       }
       if (IsDirectoryRecord(sourceSplitter_)) {
@@ -126,39 +128,77 @@ class PairFinder {
         if (counterpart) LoadEntries(next, index_.EndOf(line), open.back().entries);
       }
     }
+    CompareDeferred(result);
     WriteDestinationMarks();
     source_.Close();
     destination_.Close();
   }
 
  private:
+  // A pair's ActionFlags, and whether both of its entries are files.
+  struct Pair {
+    std::int64_t sourceFlag;
+    std::int64_t destinationFlag;
+    bool files;
+  };
+
   // The split source record against the destination entry of its name,
   // whose TimeStamp (or, with facts, Facts field) is `destinationKey`.
-  PairVerdict Judge(std::string_view relPath, std::string_view destinationKey,
-                    const FolderEntries::Entry& destination) {
+  PairVerdict Judge(std::string_view relPath, std::string_view destinationKey) {
     if (facts_ == nullptr) {
       return sourceSplitter_.GetItem(kTimeStampField) == destinationKey ? PairVerdict::kIdentical
                                                                         : PairVerdict::kDiffer;
     }
-    const std::string_view sourceFacts = FactsOf(sourceSplitter_);
-    const PairVerdict verdict = JudgeFacts(sourceFacts, destinationKey, relPath, facts_->leaders);
-    if (verdict == PairVerdict::kDiffer || !facts_->contents || !FactsOfRegularFile(sourceFacts)) {
-      return verdict;
-    }
-    const std::string from = UnescapeRecordPath(sourceSplitter_.GetItem(kFullPathField));
-    std::int64_t next;
-    destinationSplitter_.Split(destination_.LineAt(destination.line, next));
-    const std::string to = UnescapeRecordPath(destinationSplitter_.GetItem(kFullPathField));
-    // A file that cannot be read is copied again: the copy says why it fails.
-    const auto same = platform_.SameContents(from, to);
-    return same && *same ? verdict : PairVerdict::kDiffer;
+    return JudgeFacts(FactsOf(sourceSplitter_), destinationKey, relPath, facts_->leaders);
   }
 
-  // A group member whose counterpart stays is where the group's new names
-  // are linked to.
-  void KeepLinkAnchor(std::string_view relPath, MarkingResult& result) {
-    const std::string_view group = SplitFacts(FactsOf(sourceSplitter_)).group;
+  // True when the split source record's verdict waits for its contents.
+  bool NeedsContents() const {
+    return facts_ != nullptr && facts_->contents && FactsOfRegularFile(FactsOf(sourceSplitter_));
+  }
+
+  // The group part of the split source record's facts.
+  std::string_view LinkGroup() const {
+    return facts_ == nullptr ? std::string_view() : SplitFacts(FactsOf(sourceSplitter_)).group;
+  }
+
+  // Marks a pair as its verdict says, and counts it.
+  void Settle(const Pair& pair, PairVerdict verdict, std::string_view relPath,
+              std::string_view group, MarkingResult& result) {
+    if (verdict == PairVerdict::kDiffer) {
+      if (pair.files) ++result.updatedFiles;
+      return;
+    }
+    sourceMarks_.Mark(pair.sourceFlag, verdict == PairVerdict::kMend ? kActionMend : kActionNone);
+    MarkDestination(pair.destinationFlag);
+    ++(verdict == PairVerdict::kMend ? result.mendedPairs : result.identicalPairs);
+    // A group member whose counterpart stays is where the group's new names
+    // are linked to.
     if (!group.empty()) result.linkAnchors.emplace(std::string(group), std::string(relPath));
+  }
+
+  // Keeps a pair whose facts agree until its contents are compared with
+  // those of a batch of others.
+  void DeferToContents(std::string_view relPath, const FolderEntries::Entry& destination,
+                       const Pair& pair, PairVerdict verdict, MarkingResult& result) {
+    std::int64_t next;
+    destinationSplitter_.Split(destination_.LineAt(destination.line, next));
+    contents_.Add(UnescapeRecordPath(sourceSplitter_.GetItem(kFullPathField)),
+                  UnescapeRecordPath(destinationSplitter_.GetItem(kFullPathField)));
+    deferred_.push_back({pair, verdict, std::string(relPath), std::string(LinkGroup())});
+    if (deferred_.size() >= kContentBatch) CompareDeferred(result);
+  }
+
+  // A file that cannot be read is copied again: the copy says why it fails.
+  void CompareDeferred(MarkingResult& result) {
+    if (deferred_.empty()) return;
+    const std::vector<bool> same = contents_.CompareAll();
+    for (std::size_t i = 0; i < deferred_.size(); ++i) {
+      const Deferred& pair = deferred_[i];
+      Settle(pair.pair, same[i] ? pair.verdict : PairVerdict::kDiffer, pair.relPath, pair.group,
+             result);
+    }
+    deferred_.clear();
   }
 
   [[noreturn]] static void NotDepthFirst(const std::string& fileName) {
@@ -199,7 +239,6 @@ class PairFinder {
     pendingMarks_.clear();
   }
 
-  Platform& platform_;
   const FactsComparison* facts_;
   const ToLineIndex& index_;
   InventoryReader source_;
@@ -210,6 +249,14 @@ class PairFinder {
   TStrArrayClass destinationSplitter_;
   std::string scratch_;
   std::vector<std::int64_t> pendingMarks_;
+  struct Deferred {
+    Pair pair;
+    PairVerdict verdict;
+    std::string relPath;
+    std::string group;
+  };
+  std::vector<Deferred> deferred_;
+  ContentChecks contents_;
 };
 
 bool AtOrBelow(std::string_view relPath, std::string_view folder) {

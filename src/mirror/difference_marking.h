@@ -37,6 +37,7 @@ struct MarkingResult {
 struct FactsComparison {
   bool contents = false;  // files whose facts agree are read and compared
   LinkLeaders leaders;
+  int readers = 4;  // files read at a time for that
 };
 
 // Destination entries that stay whatever the source holds.

@@ -99,6 +99,11 @@ struct DirEntryInfo {
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
   std::uint64_t linkCount = 1;  // names the file has, on any folder
+  // After DirectoryListing::ReadAttributesToo: the mode, owner and group
+  // above are valid for every entry, folders included, and `extended`
+  // holds the extended attributes asked for, sorted by name.
+  bool attributesRead = false;
+  std::vector<std::pair<std::string, std::string>> extended;
 };
 
 // What a copy carries besides the contents, the permission bits and the
@@ -134,6 +139,10 @@ class DirectoryListing {
   // After Next returned false: the failure when the listing broke off
   // before its end, ok at a normal end.
   virtual Status status() const { return Status::Ok(); }
+  // Asks Next to read each entry's attributes too, with its extended
+  // attributes of the kinds `extended` names, where the listing can do so
+  // more cheaply than a look-up by path; one that cannot ignores it.
+  virtual void ReadAttributesToo(const CarriedItems& extended) { (void)extended; }
 };
 
 // An open file. Reads and one-byte writes are positioned; Append writes at

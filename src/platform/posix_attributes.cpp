@@ -3,11 +3,15 @@
 // is not followed, and the plain calls on one that is.
 #include "platform/posix_attributes.h"
 
+#include <fcntl.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/posix_system_error.h"
 
@@ -143,6 +147,31 @@ Status WriteXattrs(const XattrPlace& place, const ExtendedAttributes& wanted,
     }
   }
   return Status::Ok();
+}
+
+std::optional<bool> HasNoCarriedXattrsAt(int folder, const char* name, bool follow,
+                                         const CarriedItems& items) {
+#if defined(__x86_64__) || defined(__aarch64__)
+  constexpr long kListXattrAt = 465;  // Linux 6.13 and later
+  static std::atomic<bool> offered{true};
+  if (!offered.load(std::memory_order_relaxed)) return std::nullopt;
+  char names[1024];
+  const long length =
+      syscall(kListXattrAt, folder, name, follow ? 0 : AT_SYMLINK_NOFOLLOW, names, sizeof names);
+  if (length < 0) {
+    if (errno == ENOSYS) offered = false;
+    // Too many names for the buffer, or a failure that a look-up by path
+    // reports with its path.
+    return std::nullopt;
+  }
+  for (long at = 0; at < length; at += static_cast<long>(std::strlen(names + at)) + 1) {
+    if (IsCarriedXattr(names + at, items)) return false;
+  }
+  return true;
+#else
+  (void)folder, (void)name, (void)follow, (void)items;
+  return std::nullopt;
+#endif
 }
 
 }  // namespace fts

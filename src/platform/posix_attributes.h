@@ -4,6 +4,7 @@
 // destination tree (which writes them).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -33,6 +34,13 @@ bool IsCarriedXattr(std::string_view name, const CarriedItems& items);
 // `path` names the entry in a failure.
 Result<ExtendedAttributes> ReadXattrs(const XattrPlace& place, const CarriedItems& items,
                                       const std::string& path);
+
+// True when the entry `name` of the open folder `folder` has no extended
+// attributes of the kinds `items` names, false when it has some; asked
+// without a look-up of the whole path where the kernel can (listxattrat).
+// nullopt where it cannot tell that way: a path look-up must answer.
+std::optional<bool> HasNoCarriedXattrsAt(int folder, const char* name, bool follow,
+                                         const CarriedItems& items);
 
 // Gives the entry the extended attributes in `wanted` that are of the kinds
 // `items` names, and removes those of these kinds it has beyond them. Every

@@ -53,6 +53,10 @@ class PosixListing : public DirectoryListing {
 
   int Fd() const { return fd_; }
   FileIdentity Identity() const override { return identity_; }
+  void ReadAttributesToo(const CarriedItems& extended) override {
+    readAttributes_ = true;
+    extended_ = extended;
+  }
   Status status() const override { return status_; }
 
   bool Next(std::string& name, DirEntryInfo& info) override {
@@ -67,6 +71,11 @@ class PosixListing : public DirectoryListing {
     if (entry->d_type == DT_DIR) {
       // No look-up needed: the walk learns the identity when it opens it.
       info.isDirectory = true;
+      struct stat st;
+      if (readAttributes_ && fstatat(fd_, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        FillFacts(st, info);
+        ReadExtended(entry->d_name, false, info);
+      }
       return true;
     }
     struct stat st;
@@ -76,6 +85,7 @@ class PosixListing : public DirectoryListing {
         info.isSymlink = true;
         info.identity = IdentityOf(st);
         FillFacts(st, info);
+        if (readAttributes_) ReadExtended(entry->d_name, false, info);
         return true;
       }
       // A link that leads nowhere is still an entry, with no valid time.
@@ -84,6 +94,7 @@ class PosixListing : public DirectoryListing {
     info.isDirectory = S_ISDIR(st.st_mode);
     info.identity = IdentityOf(st);
     FillFacts(st, info);
+    if (readAttributes_) ReadExtended(entry->d_name, policy_ == LinkPolicy::kFollow, info);
     if (!info.isDirectory) {
       info.timeValid = true;
       info.lastWrite = LastWriteOf(st);
@@ -92,10 +103,26 @@ class PosixListing : public DirectoryListing {
   }
 
  private:
+  // The extended attributes asked for, after the entry's stat; with them
+  // its attributes are read. A failure leaves them to a look-up by path.
+  void ReadExtended(const char* name, bool follow, DirEntryInfo& info) {
+    if (extended_.xattrs || extended_.acls) {
+      if (const auto none = HasNoCarriedXattrsAt(fd_, name, follow, extended_); !none || !*none) {
+        const std::string path = path_ + (path_.ends_with('/') ? "" : "/") + name;
+        auto read = ReadXattrs(XattrPlace{-1, path.c_str(), follow}, extended_, path);
+        if (!read) return;
+        info.extended = std::move(*read);
+      }
+    }
+    info.attributesRead = true;
+  }
+
   DIR* dir_;
   int fd_;
   std::string path_;
   LinkPolicy policy_;
+  bool readAttributes_ = false;
+  CarriedItems extended_;
   FileIdentity identity_;
   Status status_;
 };

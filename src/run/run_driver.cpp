@@ -160,8 +160,9 @@ class RunSequence {
     monitor_->Phase("comparing");
     const ToLineIndex toLineIndex = BuildToLineIndex(platform_, inventories_.destination.name);
     log_.WriteLog("Detect The Difference In These Folders...");
+    const int jobs = commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs;
     const FactsComparison factsComparison{
-        rules.compare.content, {listed.sourceLinkLeaders, listed.destinationLinkLeaders}};
+        rules.compare.content, {listed.sourceLinkLeaders, listed.destinationLinkLeaders}, jobs};
     const MarkingResult marked =
         MarkIdenticalRecords(platform_, inventories_, toLineIndex,
                              {listed.unlistedSourceFolders, listed.destinationFoldersKept},

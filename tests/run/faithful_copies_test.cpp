@@ -63,7 +63,9 @@ std::map<std::string, std::string> XattrsOf(const std::string& path) {
 }
 
 // The exit status of a shell command.
-int Shell(const std::string& command) { return std::system(command.c_str()); }
+int Shell(const std::string& command) {
+  return std::system(command.c_str());
+}
 
 bool HaveCommand(const std::string& name) {
   return Shell("command -v " + name + " >/dev/null 2>&1") == 0;
@@ -185,6 +187,28 @@ TEST_F(FaithfulCopiesTest, EachComparisonCatchesTheEditOnlyItSees) {
   EXPECT_EQ(ActionsOf(Run({"--compare=content"}).out), Lines{Mend("time.txt")});
   EXPECT_EQ(StatOf(dst_ + "/time.txt").st_ino, inode);
   EXPECT_EQ(StatOf(dst_ + "/time.txt").st_mtime, kTime + 100);
+  EXPECT_EQ(ActionsOf(Run({"--compare=content"}).out), kNoDifference);
+}
+
+TEST_F(FaithfulCopiesTest, ManyContentsAreComparedAndOnlyTheEditedFilesCopied) {
+  // More pairs than one batch of comparisons, in folders and beside them.
+  MakeDirs(src_ + "/d");
+  for (int i = 0; i < 1500; ++i)
+    File((i % 2 ? "d/" : "") + std::to_string(i), "contents " + std::to_string(i));
+  MirrorTwice({"--compare=content"});
+  Lines expected;
+  for (int i : {7, 1024, 1499}) {
+    const std::string rel = (i % 2 ? "d/" : "") + std::to_string(i);
+    File(rel, "CONTENTS " + std::to_string(i));
+    expected.push_back(Copy(rel));
+  }
+  Lines copies;
+  for (const std::string& line : ActionsOf(Run({"--compare=content", "--jobs=3"}).out)) {
+    if (line.starts_with("Copy File")) copies.push_back(line);
+  }
+  std::sort(copies.begin(), copies.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(copies, expected);
   EXPECT_EQ(ActionsOf(Run({"--compare=content"}).out), kNoDifference);
 }
 

@@ -472,6 +472,47 @@ TEST_F(WindowsEndToEndTest, TheSwitchesForMirrorJobs) {
   EXPECT_EQ(test::ReadFile(backup + "\\" + backedUp[1]), "old\n");
 }
 
+// What tells a changed file, the read-only attribute set in place, and the
+// switches this system does not offer.
+TEST_F(WindowsEndToEndTest, TheComparisonsAndTheSwitchesNotOffered) {
+  test::MakeDirs(src);
+  test::MakeDirs(dst);
+  const std::string from = src + "\\a.txt";
+  const std::string to = dst + "\\a.txt";
+  test::WriteFile(from, "one");
+  test::SetMtime(from, 1700000000);
+  ASSERT_EQ(Run({src, dst}).exitCode, 0);
+  // Another size within the same two seconds: only --compare=size sees it.
+  test::WriteFile(from, "three");
+  test::SetMtime(from, 1700000001);
+  EXPECT_TRUE(Holds(Run({src, dst}).out, "No Difference In These Folders!"));
+  const ProcessResult sized = Run({"--compare=size", src, dst});
+  EXPECT_EQ(sized.exitCode, 0) << sized.out;
+  EXPECT_TRUE(Holds(sized.out, "Copy File      : " + from + " -> " + to + "\r\n")) << sized.out;
+  // The same size and time, other bytes: only --compare=content sees them.
+  test::WriteFile(from, "THREE");
+  test::SetMtime(from, 1700000001);
+  const ProcessResult read = Run({"--compare=content", src, dst});
+  EXPECT_TRUE(Holds(read.out, "Copy File      : " + from + " -> " + to + "\r\n")) << read.out;
+  EXPECT_EQ(test::ReadFile(to), "THREE");
+  // The read-only attribute alone is set in place.
+  ASSERT_TRUE(SetFileAttributesA(from.c_str(), FILE_ATTRIBUTE_READONLY));
+  const ProcessResult mended = Run({"--compare=time,attributes", src, dst});
+  EXPECT_TRUE(Holds(mended.out, "Set Attributes   : " + to + "\r\n")) << mended.out;
+  EXPECT_NE(GetFileAttributesA(to.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  EXPECT_TRUE(Holds(Run({"--compare=time,attributes", src, dst}).out,
+                    "No Difference In These Folders!"));
+  SetFileAttributesA(from.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  for (const char* notOffered : {"--links=keep", "--preserve=owner", "--preserve=hardlinks"}) {
+    const ProcessResult refused = Run({notOffered, src, dst});
+    EXPECT_EQ(refused.exitCode, 1) << notOffered;
+    EXPECT_EQ(refused.out, "Invalid Command Line Argument.\r\n") << notOffered;
+    EXPECT_TRUE(Holds(refused.err, "not offered")) << refused.err;
+  }
+}
+
 // A user whose regional settings join hours, minutes and seconds with
 // another separator (a Finnish user: ".") gets it in the log stamp, and the
 // mirror works the same. CTest runs this test again under such a locale.

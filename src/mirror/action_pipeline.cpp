@@ -5,11 +5,7 @@
 namespace fts {
 
 ActionPipeline::ActionPipeline(int jobs, ConsoleLog& log)
-    : log_(log), window_(static_cast<std::size_t>(jobs) * 16) {
-  if (jobs <= 1) return;
-  for (int worker = 0; worker < jobs; ++worker)
-    workers_.emplace_back([this, worker] { Work(worker); });
-}
+    : log_(log), jobs_(jobs), window_(static_cast<std::size_t>(jobs) * 16) {}
 
 ActionPipeline::~ActionPipeline() {
   {
@@ -22,24 +18,34 @@ ActionPipeline::~ActionPipeline() {
 }
 
 void ActionPipeline::Submit(std::string line, std::function<Status()> action, OnDone onDone) {
-  if (workers_.empty()) {
+  if (jobs_ <= 1) {
     Task task{std::move(line), std::move(action), std::move(onDone), {}, {}, false};
     task.status = task.action();
     Log(task);
     return;
   }
+  bool startWorker = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     tasks_.push_back({std::move(line), std::move(action), std::move(onDone), {}, {}, false});
+    // Workers start as the actions come, so that a run with few actions
+    // starts few threads: one more whenever the waiting workers are fewer
+    // than the actions not yet taken.
+    startWorker =
+        tasks_.size() - nextToStart_ > idle_ && workers_.size() < static_cast<std::size_t>(jobs_);
   }
   workToDo_.notify_one();
+  if (startWorker) {
+    const int worker = static_cast<int>(workers_.size());
+    workers_.emplace_back([this, worker] { Work(worker); });
+  }
   LogDone(false);
   while (tasks_.size() >= window_)
     LogDone(true);
 }
 
 void ActionPipeline::Drain() {
-  while (!workers_.empty() && !tasks_.empty())
+  while (jobs_ > 1 && !tasks_.empty())
     LogDone(true);
 }
 
@@ -48,7 +54,9 @@ void ActionPipeline::Work(int worker) {
   KeepInterruptsAway();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
+    ++idle_;
     workToDo_.wait(lock, [&] { return stopping_ || (!holding_ && nextToStart_ < tasks_.size()); });
+    --idle_;
     if (nextToStart_ >= tasks_.size()) return;  // stopping, nothing left
     Task& task = tasks_[nextToStart_++];
     ++running_;

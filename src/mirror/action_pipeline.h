@@ -28,7 +28,8 @@ class ActionPipeline {
   // that gives the actions.
   using OnDone = std::function<void(const Status&)>;
 
-  // `jobs` workers; with one, each action runs at once on the calling thread.
+  // Up to `jobs` workers, started as actions come; with one, each action
+  // runs at once on the calling thread.
   ActionPipeline(int jobs, ConsoleLog& log);
   ~ActionPipeline();
   ActionPipeline(const ActionPipeline&) = delete;
@@ -60,6 +61,7 @@ class ActionPipeline {
   void RunAlone(Task& task);
 
   ConsoleLog& log_;
+  const int jobs_;
   const std::size_t window_;  // the most tasks given and not yet logged
   std::mutex mutex_;
   std::condition_variable workToDo_;
@@ -67,6 +69,7 @@ class ActionPipeline {
   std::deque<Task> tasks_;       // in the order given; the front is logged next
   std::size_t nextToStart_ = 0;  // index into tasks_
   std::size_t running_ = 0;      // tasks under way on the workers
+  std::size_t idle_ = 0;         // workers waiting for a task
   bool holding_ = false;         // no worker starts a task
   bool stopping_ = false;
   std::vector<std::thread> workers_;

@@ -5,6 +5,8 @@ set -euo pipefail
 export LC_ALL=C
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=bench/timed_run.sh
+source "$repo/bench/timed_run.sh"
 
 preset=100k
 rounds=5
@@ -403,20 +405,9 @@ ready() {
 # measure SCENARIO TOOL ROUND LOG COMMAND...: one timed run, appended to the
 # results; sets run_status.
 measure() {
-  local scenario=$1 tool=$2 round=$3 log=$4
+  local scenario=$1 tool=$2 round=$3 log=$4 secs kib load user sys
   shift 4
-  local timefile=$run_dir/time.out t0 t1 secs kib=NA load user=NA sys=NA
-  : >"$timefile"
-  t0=$EPOCHREALTIME
-  if [[ $have_time == yes ]]; then
-    /usr/bin/time -f '%e %M %U %S' -o "$timefile" "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
-  else
-    "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
-  fi
-  t1=$EPOCHREALTIME
-  secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-  [[ $have_time == no ]] || read -r _ kib user sys < <(tail -1 "$timefile")
-  load=$(cut -d' ' -f1 /proc/loadavg)
+  timed_run "$log" "$@"
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$scenario" "$tool" "$round" "$secs" "${kib:-NA}" \
     "$load" "${user:-NA}" "${sys:-NA}" >>"$results"
   say "  $scenario round $round: $tool ${secs}s ${kib:-NA} KiB, CPU ${user:-NA}s user ${sys:-NA}s system, load $load"

@@ -6,6 +6,8 @@ set -euo pipefail
 export LC_ALL=C
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=bench/timed_run.sh
+source "$repo/bench/timed_run.sh"
 
 rounds=5
 size_gib=4
@@ -133,20 +135,9 @@ warm() {
 }
 
 measure() {
-  local tool=$1 round=$2 log=$3
+  local tool=$1 round=$2 log=$3 secs kib load user sys
   shift 3
-  local timefile=$run_dir/time.out t0 t1 secs kib=NA load user=NA sys=NA
-  : >"$timefile"
-  t0=$EPOCHREALTIME
-  if [[ $have_time == yes ]]; then
-    /usr/bin/time -f '%e %M %U %S' -o "$timefile" "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
-  else
-    "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
-  fi
-  t1=$EPOCHREALTIME
-  secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-  [[ $have_time == no ]] || read -r _ kib user sys < <(tail -1 "$timefile")
-  load=$(cut -d' ' -f1 /proc/loadavg)
+  timed_run "$log" "$@"
   last_secs=$secs
   last_line="$round	$tool	$secs	${kib:-NA}	$load	${user:-NA}	${sys:-NA}"
   say "  round $round: $tool ${secs}s ${kib:-NA} KiB, CPU ${user:-NA}s user ${sys:-NA}s system, load $load"

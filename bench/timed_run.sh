@@ -1,0 +1,20 @@
+# Sourced by the benchmark scripts. timed_run LOG COMMAND...: runs COMMAND
+# once with its output in LOG and sets secs (wall clock), kib (peak RSS),
+# user and sys (CPU seconds, "NA" without GNU time), load (the 1-minute
+# load average after it) and run_status. Uses run_dir and have_time.
+timed_run() {
+  local log=$1 timefile=$run_dir/time.out t0 t1
+  shift
+  kib=NA user=NA sys=NA
+  : >"$timefile"
+  t0=$EPOCHREALTIME
+  if [[ $have_time == yes ]]; then
+    /usr/bin/time -f '%e %M %U %S' -o "$timefile" "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
+  else
+    "$@" >"$log" 2>&1 && run_status=0 || run_status=$?
+  fi
+  t1=$EPOCHREALTIME
+  secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
+  [[ $have_time == no ]] || read -r _ kib user sys < <(tail -1 "$timefile")
+  load=$(cut -d' ' -f1 /proc/loadavg)
+}

@@ -296,7 +296,7 @@ class PosixDestinationTree : public DestinationTree {
     if (symlinkat(target.c_str(), parent.fd, name.c_str()) == 0) {
       Status status = Apply(LinkEntry(parent.fd, name, path), attributes, path);
       // A link without its attributes does not stay.
-      if (!status) unlinkat(parent.fd, name.c_str(), 0);
+      if (!status) RemoveTemporary(parent.fd, name, path);
       return status;
     }
     if (errno != EEXIST || replace == Replace::kNo) return SystemError("make the link", path);
@@ -497,9 +497,10 @@ class PosixDestinationTree : public DestinationTree {
     }
     if (!status) {
       RemoveTemporary(parent, temporary, temporaryPath);
-    } else {
-      // Two names of one file: the rename leaves both.
-      unlinkat(parent, temporary.c_str(), 0);
+    } else if (unlinkat(parent, temporary.c_str(), 0) != 0 && errno != ENOENT) {
+      // Two names of one file: the rename left both, and the temporary one
+      // must go.
+      options_.reportStray("FernwickTreeSyncer: " + SystemError("delete", temporaryPath).Message());
     }
     SetInterruptCleanupPath(CleanupSlot::kCopyTemporary, "");
     return status;

@@ -604,11 +604,6 @@ done
 load_end=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # ---------------------------------------------------------------- report
-median() {
-  sort -g | awk '{ v[NR] = $1 }
-    END { if (NR == 0) print "NA"; else if (NR % 2) print v[(NR + 1) / 2];
-          else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 column_of() { awk -F'\t' -v s="$1" -v t="$2" -v c="$3" '$1 == s && $2 == t && $c != "NA" { print $c }' "$results"; }
 # Median over the rounds of the ratio TOOL / OTHER of the same round.
 ratio() {

@@ -200,11 +200,6 @@ done
 load_end=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # ---------------------------------------------------------------- report
-median() {
-  sort -g | awk '{ v[NR] = $1 }
-    END { if (NR == 0) print "NA"; else if (NR % 2) print v[(NR + 1) / 2];
-          else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 column_of() { awk -F'\t' -v t="$1" -v c="$2" '$2 == t && $c != "NA" { print $c }' "$results"; }
 ratio() {
   awk -F'\t' -v a="$1" -v b="$2" '

@@ -1,4 +1,14 @@
-# Sourced by the benchmark scripts. timed_run LOG COMMAND...: runs COMMAND
+# Sourced by the benchmark scripts.
+
+# median: the median of the numbers on standard input, one a line ("NA" for
+# none).
+median() {
+  sort -g | awk '{ v[NR] = $1 }
+    END { if (NR == 0) print "NA"; else if (NR % 2) print v[(NR + 1) / 2];
+          else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# timed_run LOG COMMAND...: runs COMMAND
 # once with its output in LOG and sets secs (wall clock), kib (peak RSS),
 # user and sys (CPU seconds, "NA" without GNU time), load (the 1-minute
 # load average after it) and run_status. Uses run_dir and have_time.

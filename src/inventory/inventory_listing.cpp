@@ -73,13 +73,14 @@ std::string StripTrailingBackslash(std::string_view text) {
 
 InventoryListing::InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
                                    const ExclusionRules& exclusions, InventoryFiles& files,
-                                   CopyRules rules)
+                                   CopyRules rules, NameMapping names)
     : platform_(platform),
       log_(log),
       roots_(roots),
       exclusions_(exclusions),
       files_(files),
-      rules_(std::move(rules)) {}
+      rules_(std::move(rules)),
+      names_(names) {}
 
 InventoryListing::~InventoryListing() {
   stop_ = true;
@@ -110,6 +111,24 @@ void InventoryListing::LogLimitReached() {
 void InventoryListing::ListSide(Side side, File& file, SideReport& report,
                                 const std::atomic<bool>* stop) {
   BufferedInventoryFile out(file);
+  const bool source = side == Side::kSource;
+  const bool portable = names_ == NameMapping::kPortable;
+  // The source's RelPaths are the names the destination gets: the pairs,
+  // the clashes and every destination path are found from them.
+  std::string mapped;
+  const auto destinationName = [&](std::string_view relPath) -> std::string_view {
+    if (!portable || !source) return relPath;
+    mapped = PortablePath(relPath, kPathSeparator);
+    return mapped;
+  };
+  // Exclusion patterns match the source's names on both sides.
+  std::string unmapped;
+  const auto sourceName = [&](std::string_view relPath) -> std::string_view {
+    if (!portable || source) return relPath;
+    unmapped = PathFromPortable(relPath, kPathSeparator);
+    return unmapped;
+  };
+  CaseClashFinder clashes([this](std::string_view name) { return platform_.FoldLetterCase(name); });
   for (const std::string& root : side == Side::kSource ? roots_.fromRoots : roots_.toRoots) {
     WalkOptions options;
     options.links = side == Side::kSource ? rules_.SourceLinkPolicy() : LinkPolicy::kDoNotFollow;
@@ -123,7 +142,8 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
     }
     options.onListFailure = [&](const std::string& folder, std::int32_t level,
                                 const Status& failure) {
-      const std::string relPath = level == 0 ? std::string() : folder.substr(root.size());
+      const std::string relPath =
+          level == 0 ? std::string() : std::string(destinationName(folder.substr(root.size())));
       report.messages.push_back("Cannot List Folder : " + root + relPath + " : " + failure.Cause());
       report.unlistedFolders.push_back(relPath);
     };
@@ -142,7 +162,7 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
         readAhead = platform_.ReadFoldersAhead(root, options.links);
       }
       if (!exclusions_.Empty() &&
-          exclusions_.Excludes(entry.fullPath.substr(root.size()), !entry.isFile)) {
+          exclusions_.Excludes(sourceName(entry.fullPath.substr(root.size())), !entry.isFile)) {
         // Neither listed nor entered; the folders that hold it stay.
         ++report.excluded;
         KeepFoldersAbove(entry.fullPath.substr(root.size()), report.foldersHoldingExcluded);
@@ -155,14 +175,17 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
         return WalkNext::kContinue;
       }
       const std::string timeStamp = entry.isFile ? TimeStampOf(platform_, entry.info, side) : "";
+      const std::string_view relPath = destinationName(entry.fullPath.substr(root.size()));
       if (withFacts) {
         const std::string facts =
             FactsOf(platform_, rules_, entry.fullPath, entry.isFile, entry.info, timeStamp, side);
-        FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root, timeStamp, facts);
-        CountLinkGroup(report, entry, root);
+        FormatInventoryRecordNamed(out.Buffer(), entry.fullPath, relPath, entry.isFile, timeStamp,
+                                   facts);
+        CountLinkGroup(report, entry, relPath);
       } else {
-        FormatInventoryRecord(out.Buffer(), entry.fullPath, entry.isFile, root, timeStamp);
+        FormatInventoryRecordNamed(out.Buffer(), entry.fullPath, relPath, entry.isFile, timeStamp);
       }
+      if (source) clashes.Add(entry.level, relPath);
       ++(entry.isFile ? report.files : report.folders);
       const std::int64_t listed = listed_.fetch_add(1, std::memory_order_relaxed) + 1;
       if (side == Side::kSource && onListed_ && listed % 256 == 0) onListed_(listed);
@@ -172,17 +195,18 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
       return WalkNext::kContinue;
     };
     if (!WalkFolder(platform_, StripTrailingBackslash(root), 0, writeRecord, options)) return;
+    clashes.EndWalk();
   }
+  report.caseClashes = clashes.Take();
   out.Close();
 }
 
 // Counts a file with other names towards its group, whose leader is the
 // first RelPath in ordinal order.
 void InventoryListing::CountLinkGroup(SideReport& report, const WalkEntry& entry,
-                                      const std::string& root) {
+                                      std::string_view relPath) {
   std::string group = HardLinkGroupOf(rules_, entry.isFile, entry.info);
   if (group.empty()) return;
-  const std::string_view relPath = entry.fullPath.substr(root.size());
   auto& tally = report.linkGroups[std::move(group)];
   if (tally.names++ == 0 || CompareOrdinal(relPath, tally.leader) < 0) tally.leader = relPath;
 }
@@ -236,6 +260,7 @@ void InventoryListing::Publish(SideReport& report, Side side) {
     findings_.sourceExcluded = report.excluded;
     findings_.sourceFiles = report.files;
     findings_.sourceFolders = report.folders;
+    findings_.caseClashes = std::move(report.caseClashes);
   } else {
     findings_.destinationFiles = report.files;
     findings_.destinationFolders = report.folders;

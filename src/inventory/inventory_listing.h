@@ -13,11 +13,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "inventory/case_clashes.h"
 #include "inventory/copy_rules.h"
 #include "inventory/exclusion_rules.h"
 #include "inventory/folder_walker.h"
 #include "inventory/inventory_files.h"
 #include "inventory/inventory_names.h"
+#include "inventory/portable_names.h"
 #include "platform/platform.h"
 #include "run/console_log.h"
 
@@ -48,6 +50,9 @@ struct ListingFindings {
   // of each group in ordinal order, its leader.
   std::unordered_map<std::string, std::string> sourceLinkLeaders;
   std::unordered_map<std::string, std::string> destinationLinkLeaders;
+  // Source entries of one folder whose destination names differ only in
+  // letter case.
+  std::vector<CaseClash> caseClashes;
 };
 
 // Lists the source tree and then the destination tree. The destination tree
@@ -59,7 +64,8 @@ class InventoryListing {
   // `files` receives each inventory's name the moment this run has created
   // it, so that the run's clean-up finds it whatever happens next.
   InventoryListing(Platform& platform, ConsoleLog& log, const TreeRoots& roots,
-                   const ExclusionRules& exclusions, InventoryFiles& files, CopyRules rules = {});
+                   const ExclusionRules& exclusions, InventoryFiles& files, CopyRules rules = {},
+                   NameMapping names = NameMapping::kAsIs);
   ~InventoryListing();
   InventoryListing(const InventoryListing&) = delete;
   InventoryListing& operator=(const InventoryListing&) = delete;
@@ -92,12 +98,13 @@ class InventoryListing {
       std::string leader;
     };
     std::unordered_map<std::string, LinkGroup> linkGroups;
+    std::vector<CaseClash> caseClashes;
   };
 
   std::optional<ClaimedInventory> Claim(Side side);
   void ListSide(Side side, File& file, SideReport& report, const std::atomic<bool>* stop);
   void Publish(SideReport& report, Side side);
-  void CountLinkGroup(SideReport& report, const WalkEntry& entry, const std::string& root);
+  void CountLinkGroup(SideReport& report, const WalkEntry& entry, std::string_view relPath);
   void LogLimitReached();
 
   Platform& platform_;
@@ -106,6 +113,7 @@ class InventoryListing {
   const ExclusionRules& exclusions_;
   InventoryFiles& files_;
   const CopyRules rules_;
+  const NameMapping names_;
   ListingFindings findings_;
   std::function<void(std::int64_t)> onListed_;
   std::atomic<std::int64_t> listed_{0};

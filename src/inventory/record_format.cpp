@@ -80,7 +80,13 @@ std::string_view RecordPathView(std::string_view field, std::string& scratch) {
 void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
                            std::string_view root, std::string_view timeStamp,
                            std::optional<std::string_view> facts) {
-  const std::string_view relPath = fullPath.substr(std::min(root.size(), fullPath.size()));
+  FormatInventoryRecordNamed(out, fullPath, fullPath.substr(std::min(root.size(), fullPath.size())),
+                             isFile, timeStamp, facts);
+}
+
+void FormatInventoryRecordNamed(std::string& out, std::string_view fullPath,
+                                std::string_view relPath, bool isFile, std::string_view timeStamp,
+                                std::optional<std::string_view> facts) {
   out += isFile ? "File" : "Directory";
   out += kFieldDelimiter;
   AppendEscapedRecordPath(out, fullPath);

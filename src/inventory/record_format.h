@@ -72,6 +72,11 @@ std::string_view RecordPathView(std::string_view field, std::string& scratch);
 void FormatInventoryRecord(std::string& out, std::string_view fullPath, bool isFile,
                            std::string_view root, std::string_view timeStamp,
                            std::optional<std::string_view> facts = std::nullopt);
+// The same with the RelPath given: the destination's name for the entry
+// where it is not the source's (see portable_names.h).
+void FormatInventoryRecordNamed(std::string& out, std::string_view fullPath,
+                                std::string_view relPath, bool isFile, std::string_view timeStamp,
+                                std::optional<std::string_view> facts = std::nullopt);
 
 // The offset of the ActionFlag byte of the line that ends just before
 // `nextLine` (the flag is the byte before the line end).

@@ -76,8 +76,10 @@ std::string_view NameIn(std::string_view relPath) {
 class PairFinder {
  public:
   PairFinder(Platform& platform, const InventoryFiles& inventories, const ToLineIndex& index,
-             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks, const FactsComparison* facts)
+             FlagPatcher& sourceMarks, FlagPatcher& destinationMarks, const FactsComparison* facts,
+             const RefusedNames* refused)
       : facts_(facts),
+        refused_(refused != nullptr && !refused->Empty() ? refused : nullptr),
         index_(index),
         source_(platform, inventories.source.name),
         destination_(platform, inventories.destination.name, InventoryReader::Access::kScattered),
@@ -110,6 +112,7 @@ class PairFinder {
           RecordPathView(sourceSplitter_.GetItem(kRelPathField), scratch_);
       const FolderEntries& entries = open.back().entries;
       const FolderEntries::Entry* found = entries.Find(NameIn(relPath));
+      if (refused_ != nullptr && found != nullptr && refused_->Clashes(relPath)) found = nullptr;
       if (found != nullptr) {
         const PairVerdict verdict = Judge(relPath, entries.StampOf(*found));
         const Pair pair{ActionFlagOffset(source_.Pos()), found->flag,
@@ -240,6 +243,7 @@ class PairFinder {
   }
 
   const FactsComparison* facts_;
+  const RefusedNames* refused_;
   const ToLineIndex& index_;
   InventoryReader source_;
   InventoryReader destination_;
@@ -292,12 +296,13 @@ void MarkKeptEntries(Platform& platform, const std::string& destinationInventory
 
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
                                    const ToLineIndex& index, const KeptEntries& kept,
-                                   const FactsComparison* facts) {
+                                   const FactsComparison* facts, const RefusedNames* refused) {
   MarkingResult result;
   result.destinationEntries = index.Entries();
   FlagPatcher sourceMarks(platform, inventories.source.name, 256 << 10);
   FlagPatcher destinationMarks(platform, inventories.destination.name);
-  PairFinder(platform, inventories, index, sourceMarks, destinationMarks, facts).Run(result);
+  PairFinder(platform, inventories, index, sourceMarks, destinationMarks, facts, refused)
+      .Run(result);
   sourceMarks.Close();
   MarkKeptEntries(platform, inventories.destination.name, kept, destinationMarks);
   destinationMarks.Close();

@@ -11,6 +11,7 @@
 
 #include "inventory/inventory_files.h"
 #include "mirror/line_index.h"
+#include "mirror/name_clashes.h"
 #include "mirror/pair_verdict.h"
 #include "platform/platform.h"
 
@@ -55,10 +56,12 @@ struct KeptEntries {
 // destination inventory when the source gets there, sorted by name, and
 // each source record is looked for among them by bisection. Both records of
 // every identical pair are marked, and the kept destination entries too.
-// Without `facts`, a pair is identical when its TimeStamps are equal.
+// Without `facts`, a pair is identical when its TimeStamps are equal. A
+// refused source entry has no counterpart.
 MarkingResult MarkIdenticalRecords(Platform& platform, const InventoryFiles& inventories,
                                    const ToLineIndex& toLineIndex, const KeptEntries& kept,
-                                   const FactsComparison* facts = nullptr);
+                                   const FactsComparison* facts = nullptr,
+                                   const RefusedNames* refused = nullptr);
 
 // The bisection over entries lo..hi of a folder, sorted by name: calls
 // `nameAt(entry)` for each probe and returns the entry whose name equals

@@ -224,6 +224,11 @@ class MirrorActions {
                                                         faithful->rules.carried.Any());
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
+      if (const CaseClash* clash = ClashOf(relPath)) {
+        for (const std::string& root : plan_.toRoots)
+          Refuse({"Make Directory", root + relPath, ""}, ClashFailure(*clash, root));
+        return;
+      }
       std::string from;
       if (withAttributes) from = UnescapeRecordPath(record.GetItem(kFullPathField));
       const bool sealLater = withAttributes && KeepsOwnerOut(from);
@@ -272,6 +277,11 @@ class MirrorActions {
           const std::string from = UnescapeRecordPath(record.GetItem(kFullPathField));
           const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
           const EntryFacts facts = SplitFacts(FactsOf(record));
+          if (const CaseClash* clash = mend ? nullptr : ClashOf(relPath)) {
+            for (const std::string& root : plan_.toRoots)
+              Refuse({"Copy File", from, root + relPath}, ClashFailure(*clash, root));
+            return true;
+          }
           const bool sealLater = mend && IsDirectoryRecord(record) && KeepsOwnerOut(from);
           for (std::size_t root = 0; root < trees_.size(); ++root) {
             if (sealLater) foldersToSeal_.push_back({root, from, relPath});
@@ -440,11 +450,23 @@ class MirrorActions {
     return 0;
   }
 
+  // The clash of a source entry the destination cannot hold, or nullptr.
+  const CaseClash* ClashOf(const std::string& relPath) const {
+    return plan_.refused == nullptr ? nullptr : plan_.refused->ClashOf(relPath);
+  }
+
+  // Logs an action that fails before it is tried, in a dry run too.
+  void Refuse(ActionRecord record, Status failure) {
+    Act(
+        std::move(record), counts_.failed, [failure] { return failure; }, {}, true);
+  }
+
   // Gives one action to the pipeline (in a dry run, an action that does
-  // nothing), which logs it, and its failure on the line after.
+  // nothing unless it is `refused`), which logs it, and its failure on the
+  // line after.
   void Act(ActionRecord record, std::int64_t& done, std::function<Status()> action,
-           std::function<void(const Status&)> onDone = {}) {
-    if (plan_.dryRun) action = [] { return Status::Ok(); };
+           std::function<void(const Status&)> onDone = {}, bool refused = false) {
+    if (plan_.dryRun && !refused) action = [] { return Status::Ok(); };
     std::string line = LineOf(record);
     pipeline_.Submit(std::move(line), std::move(action),
                      [this, &done, record = std::move(record),

@@ -10,6 +10,7 @@
 
 #include "inventory/copy_rules.h"
 #include "inventory/inventory_files.h"
+#include "mirror/name_clashes.h"
 #include "platform/platform.h"
 #include "run/console_log.h"
 
@@ -72,6 +73,9 @@ struct MirrorPlan {
   ActionObserver* observer = nullptr;
   // nullptr: copies as the records without facts ask for.
   const FaithfulCopies* faithful = nullptr;
+  // Source entries the destination cannot hold: each fails, in a dry run
+  // too.
+  const RefusedNames* refused = nullptr;
 };
 
 // Carries out (unless a dry run) and logs every pending action, or logs "No

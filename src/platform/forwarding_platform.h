@@ -111,6 +111,10 @@ class ForwardingPlatform : public Platform {
   void WriteStderr(std::string_view text) override { inner_.WriteStderr(text); }
   const RegionalFormats& RegionalSettings() override { return inner_.RegionalSettings(); }
   std::string FoldPathCase(const std::string& path) override { return inner_.FoldPathCase(path); }
+  std::string FoldLetterCase(std::string_view name) override { return inner_.FoldLetterCase(name); }
+  Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) override {
+    return inner_.IgnoresLetterCase(path, mayWrite);
+  }
 
  protected:
   Platform& inner_;

@@ -371,6 +371,24 @@ class Platform {
   // byte where the system ignores letter case in names; unchanged where it
   // does not.
   virtual std::string FoldPathCase(const std::string& path) { return path; }
+
+  // --- Letter case on the destination ----------------------------------------
+  // A name in the form in which two names are equal where a folder that
+  // ignores letter case takes them as one (each letter in upper case).
+  virtual std::string FoldLetterCase(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return folded;
+  }
+  // Whether the folder at `path` ignores letter case in names; a folder not
+  // made yet answers as the nearest folder above it does. With `mayWrite`,
+  // a file may be made and deleted there to find out.
+  virtual Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) {
+    (void)path, (void)mayWrite;
+    return false;
+  }
 };
 
 // The implementation for the system the program was built for.

@@ -21,6 +21,7 @@
 #include "platform/posix_attributes.h"
 #include "platform/posix_destination.h"
 #include "platform/posix_fd.h"
+#include "platform/posix_letter_case.h"
 #include "platform/posix_platform.h"
 #include "platform/posix_system_error.h"
 
@@ -507,6 +508,11 @@ class PosixPlatform : public Platform {
 
   // Sizes first; then both files a block at a time, up to the first block
   // that differs.
+  std::string FoldLetterCase(std::string_view name) override { return FoldLetterCaseUtf8(name); }
+  Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) override {
+    return FolderIgnoresLetterCase(path, mayWrite);
+  }
+
   Result<bool> SameContents(const std::string& first, const std::string& second) override {
     auto one = OpenToCompare(first);
     if (!one) return one.status();

@@ -465,6 +465,30 @@ class WindowsPlatform : public Platform {
     return Utf8FromWide(UpperCase(WideFromUtf8(path)));
   }
 
+  std::string FoldLetterCase(std::string_view name) override {
+    return Utf8FromWide(UpperCase(WideFromUtf8(std::string(name))));
+  }
+
+  // Folders ignore letter case unless one was made case-sensitive; a folder
+  // that cannot say (an older system, a share) ignores it.
+  Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) override {
+    (void)mayWrite;
+    std::string folder = path;
+    while (!IsDirectory(folder)) {
+      const auto separator = folder.find_last_of('\\', folder.find_last_not_of('\\'));
+      if (separator == std::string::npos) return true;
+      folder.resize(separator);
+    }
+    Handle handle(OpenForAttributes(SystemPath(folder)));
+    constexpr ULONG kCaseSensitiveDir = 0x1;  // FILE_CS_FLAG_CASE_SENSITIVE_DIR
+    FILE_CASE_SENSITIVE_INFO info{};
+    if (!handle.Valid() ||
+        !GetFileInformationByHandleEx(handle.Get(), FileCaseSensitiveInfo, &info, sizeof info)) {
+      return true;
+    }
+    return (info.Flags & kCaseSensitiveDir) == 0;
+  }
+
   std::string ExecutableFolder() override {
     std::wstring buffer(MAX_PATH, L'\0');
     for (int attempt = 0; attempt < 8; ++attempt) {

@@ -89,6 +89,17 @@ bool TakeCopyRules(const OptionTable& table, CopyRules& rules, std::string& reas
   return true;
 }
 
+// --names.
+bool TakeNameMapping(const OptionTable& table, NameMapping& mapping, std::string& reason) {
+  for (const std::string& names : ValuesOf(table, "names")) {
+    if (!ParseNameMapping(names, mapping)) {
+      reason = "--names takes portable: " + names;
+      return false;
+    }
+  }
+  return true;
+}
+
 // Checks the values of the valued switches and keeps them in `parsed`.
 bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reason) {
   const OptionTable& table = parsed.optionTable;
@@ -140,6 +151,7 @@ bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reas
   const Option* progress = FindOption(table, "progress");
   parsed.progress = progress != nullptr && progress->given;
   if (!TakeCopyRules(table, parsed.copyRules, reason)) return false;
+  if (!TakeNameMapping(table, parsed.names, reason)) return false;
   for (const std::string& report : ValuesOf(table, "report")) {
     if (report.back() == kPathSeparator || platform.IsDirectory(report)) {
       reason = "--report takes the name of a file: " + report;
@@ -188,6 +200,7 @@ void InitOptionTable(OptionTable& table) {
       {"links", OptionKind::kValue, {"--links"}, false, {}},
       {"preserve", OptionKind::kValue, {"--preserve"}, false, {}},
       {"compare", OptionKind::kValue, {"--compare"}, false, {}},
+      {"names", OptionKind::kValue, {"--names"}, false, {}},
   };
 }
 

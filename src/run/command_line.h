@@ -11,6 +11,7 @@
 #include "inventory/copy_rules.h"
 #include "inventory/exclusion_rules.h"
 #include "inventory/inventory_files.h"
+#include "inventory/portable_names.h"
 #include "platform/platform.h"
 #include "text/UnitStrManipulator.h"
 
@@ -76,6 +77,7 @@ struct CommandLine {
   std::string reportFile;
   bool progress = false;
   CopyRules copyRules;
+  NameMapping names = NameMapping::kAsIs;
 };
 
 // Fills the roots, typed paths, help and version flags, the option table's

@@ -19,7 +19,7 @@
 namespace fts {
 namespace {
 
-constexpr std::array<std::string_view, 19> kUsage = {
+constexpr std::array<std::string_view, 20> kUsage = {
     "",
     "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]",
     "switch:",
@@ -37,6 +37,7 @@ constexpr std::array<std::string_view, 19> kUsage = {
     "  --links=follow|keep|skip : follow source links, mirror them as links, or leave them out",
     "  --preserve=LIST     : carry owner,xattrs,acls,hardlinks too",
     "  --compare=LIST      : tell changed files by time,size,content,attributes",
+    "  --names=portable    : write names a USB disk or share refuses with look-alikes",
     "  --version           : show the program's version (given alone)",
     "Switches come before the folders, each once; --exclude may be repeated.",
 };
@@ -142,7 +143,8 @@ class RunSequence {
 
     const TreeRoots& roots = commandLine_.roots;
     const CopyRules& rules = commandLine_.copyRules;
-    InventoryListing listing(platform_, log_, roots, commandLine_.exclusions, inventories_, rules);
+    InventoryListing listing(platform_, log_, roots, commandLine_.exclusions, inventories_, rules,
+                             commandLine_.names);
     listing.SetProgress([this](std::int64_t listed) { monitor_->Listed(listed); });
     monitor_->Phase("listing");
     log_.WriteLog("Get MirrorFromPath Information...");
@@ -158,6 +160,8 @@ class RunSequence {
     figures.excludedEntries = listed.sourceExcluded + listed.destinationExcluded;
 
     monitor_->Phase("comparing");
+    const RefusedNames refused =
+        RefuseCaseClashes(platform_, listed.caseClashes, roots.toRoots, !dryRun);
     const ToLineIndex toLineIndex = BuildToLineIndex(platform_, inventories_.destination.name);
     log_.WriteLog("Detect The Difference In These Folders...");
     const int jobs = commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs;
@@ -166,7 +170,7 @@ class RunSequence {
     const MarkingResult marked =
         MarkIdenticalRecords(platform_, inventories_, toLineIndex,
                              {listed.unlistedSourceFolders, listed.destinationFoldersKept},
-                             rules.NeedsFacts() ? &factsComparison : nullptr);
+                             rules.NeedsFacts() ? &factsComparison : nullptr, &refused);
     figures.identicalEntries = marked.identicalPairs;
     figures.attributesWeighed = rules.NeedsFacts();
     // Decided before the first action: over the limit, nothing is done.
@@ -185,7 +189,8 @@ class RunSequence {
                     {},
                     {},
                     monitor_,
-                    rules.NeedsFacts() ? &faithful : nullptr};
+                    rules.NeedsFacts() ? &faithful : nullptr,
+                    &refused};
     if (!commandLine_.backupDir.empty()) {
       plan.backupRoot = RootOf(commandLine_.backupDir);
       plan.backupRun = RunFolderName(record_.start);

@@ -131,6 +131,7 @@ TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
               "them out\n"
               "  --preserve=LIST     : carry owner,xattrs,acls,hardlinks too\n"
               "  --compare=LIST      : tell changed files by time,size,content,attributes\n"
+              "  --names=portable    : write names a USB disk or share refuses with look-alikes\n"
               "  --version           : show the program's version (given alone)\n"
               "Switches come before the folders, each once; --exclude may be repeated.\n"
               "\n");

@@ -1,14 +1,17 @@
 #include "inventory/case_clashes.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/platform.h"
 
 namespace fts {
 namespace {
 
+constexpr std::uint64_t kHashStart = 14695981039346656037ull;
+
 std::uint64_t HashOf(std::string_view text) {
-  std::uint64_t hash = 14695981039346656037ull;
+  std::uint64_t hash = kHashStart;
   for (char c : text) {
     hash ^= static_cast<unsigned char>(c);
     hash *= 1099511628211ull;
@@ -16,9 +19,44 @@ std::uint64_t HashOf(std::string_view text) {
   return hash;
 }
 
+// The hash of an ASCII name in upper case, eight bytes at a time; false for
+// a name with other bytes. Keys only need to be equal for equal folded
+// names: HashOf is used for the others, which never meet an ASCII name's
+// key except by chance, and chance equals are compared again.
+bool HashAsciiUpper(std::string_view name, std::uint64_t& hash) {
+  constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  hash = kHashStart ^ name.size();
+  for (std::size_t at = 0; at < name.size(); at += 8) {
+    std::uint64_t word = 0;
+    if (name.size() - at >= 8) {
+      std::memcpy(&word, name.data() + at, 8);
+    } else {
+      std::memcpy(&word, name.data() + at, name.size() - at);
+    }
+    if ((word & kHigh) != 0) return false;
+    // 0x80 in each byte from 'a' to 'z': those lose 0x20.
+    const std::uint64_t aboveA = word + (0x80 - 'a') * kOnes;
+    const std::uint64_t aboveZ = word + (0x80 - 'z' - 1) * kOnes;
+    const std::uint64_t lower = aboveA & ~aboveZ & kHigh;
+    word -= lower >> 2;
+    hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+    hash ^= hash >> 29;
+  }
+  return true;
+}
+
 std::string_view NameIn(std::string_view relPath) {
+#ifdef __GLIBC__
+  // Called for every source entry: the library's search is the fast one.
+  const void* separator = memrchr(relPath.data(), kPathSeparator, relPath.size());
+  if (separator == nullptr) return relPath;
+  return relPath.substr(
+      static_cast<std::size_t>(static_cast<const char*>(separator) - relPath.data()) + 1);
+#else
   const auto separator = relPath.rfind(kPathSeparator);
   return separator == std::string_view::npos ? relPath : relPath.substr(separator + 1);
+#endif
 }
 
 std::string_view FolderOf(std::string_view relPath) {
@@ -50,11 +88,18 @@ void CaseClashFinder::Add(std::int32_t level, std::string_view relPath) {
     ++open_;
   }
   Folder& folder = folders_[at];
-  folder.entries.push_back({HashOf(Folded(NameIn(relPath))),
-                            static_cast<std::uint32_t>(folder.entries.size()),
-                            static_cast<std::uint32_t>(folder.relPaths.size()),
-                            static_cast<std::uint32_t>(relPath.size())});
-  folder.relPaths += relPath;
+  const std::string_view name = NameIn(relPath);
+  std::uint64_t key;
+  if (!HashAsciiUpper(name, key)) {
+    // Folded, a name may become ASCII (a long s becomes S): its key is then
+    // that of the ASCII names it equals.
+    const std::string folded = Folded(name);
+    if (!HashAsciiUpper(folded, key)) key = HashOf(folded);
+  }
+  if (folder.entries.empty()) folder.path = FolderOf(relPath);
+  folder.entries.push_back({key, static_cast<std::uint32_t>(folder.names.size()),
+                            static_cast<std::uint32_t>(name.size())});
+  folder.names += name;
 }
 
 void CaseClashFinder::EndWalk() {
@@ -74,37 +119,50 @@ void CaseClashFinder::CloseDeeperThan(std::size_t open) {
   }
 }
 
-// Names of equal keys are folded again and compared, so that two keys that
-// are equal by chance make no clash.
+// Each folder's keys go into a small open-addressed table; an entry whose
+// key is there already is compared, folded, with the earlier entries of its
+// key, so that keys equal by chance make no clash.
 void CaseClashFinder::Close(Folder& folder) {
   auto& entries = folder.entries;
   if (entries.size() > 1) {
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-      return a.key != b.key ? a.key < b.key : a.order < b.order;
-    });
-    const auto relPathOf = [&](const Entry& entry) {
-      return std::string_view(folder.relPaths).substr(entry.at, entry.length);
-    };
-    for (std::size_t first = 0; first < entries.size();) {
-      std::size_t end = first + 1;
-      while (end < entries.size() && entries[end].key == entries[first].key)
-        ++end;
-      // Each entry clashes with the first one of its folded name.
-      for (std::size_t i = first + 1; i < end; ++i) {
-        const std::string folded = Folded(NameIn(relPathOf(entries[i])));
-        for (std::size_t j = first; j < i; ++j) {
-          if (Folded(NameIn(relPathOf(entries[j]))) != folded) continue;
-          const std::string_view loser = relPathOf(entries[i]);
-          clashes_.push_back({std::string(FolderOf(loser)), std::string(relPathOf(entries[j])),
-                              std::string(loser)});
-          break;
-        }
+    std::size_t capacity = 4;
+    while (capacity < entries.size() * 2)
+      capacity <<= 1;
+    slots_.assign(capacity, 0);
+    const std::size_t mask = capacity - 1;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::uint64_t key = entries[i].key;
+      std::size_t slot = key & mask;
+      while (slots_[slot] != 0 && entries[slots_[slot] - 1].key != key)
+        slot = (slot + 1) & mask;
+      if (slots_[slot] != 0) {
+        Report(folder, i);
+      } else {
+        slots_[slot] = static_cast<std::uint32_t>(i + 1);
       }
-      first = end;
     }
   }
   entries.clear();
-  folder.relPaths.clear();
+  folder.names.clear();
+}
+
+// Entry `i` against the earlier entries of its folder with its key: the
+// first one of the same folded name is the one it clashes with.
+void CaseClashFinder::Report(const Folder& folder, std::size_t i) {
+  const auto& entries = folder.entries;
+  const auto nameOf = [&](const Entry& entry) {
+    return std::string_view(folder.names).substr(entry.at, entry.length);
+  };
+  const auto relPathOf = [&](const Entry& entry) {
+    return folder.path.empty() ? std::string(nameOf(entry))
+                               : folder.path + kPathSeparator + std::string(nameOf(entry));
+  };
+  const std::string folded = Folded(nameOf(entries[i]));
+  for (std::size_t j = 0; j < i; ++j) {
+    if (entries[j].key != entries[i].key || Folded(nameOf(entries[j])) != folded) continue;
+    clashes_.push_back({folder.path, relPathOf(entries[j]), relPathOf(entries[i])});
+    return;
+  }
 }
 
 }  // namespace fts

@@ -37,23 +37,25 @@ class CaseClashFinder {
 
  private:
   struct Entry {
-    std::uint64_t key;    // a hash of the folded name
-    std::uint32_t order;  // in inventory order
-    std::uint32_t at;     // where the RelPath starts in the folder's text
+    std::uint64_t key;  // a hash of the folded name
+    std::uint32_t at;   // where the name starts in the folder's names
     std::uint32_t length;
   };
   struct Folder {
+    std::string path;  // its RelPath
     std::vector<Entry> entries;
-    std::string relPaths;
+    std::string names;
   };
 
   std::string Folded(std::string_view name) const;
   void CloseDeeperThan(std::size_t open);
   void Close(Folder& folder);
+  void Report(const Folder& folder, std::size_t entry);
 
   std::function<std::string(std::string_view)> fold_;
   std::vector<Folder> folders_;  // per level; the first `open_` are open
   std::size_t open_ = 0;
+  std::vector<std::uint32_t> slots_;  // an entry's number + 1, 0 when free
   std::vector<CaseClash> clashes_;
 };
 

@@ -17,6 +17,9 @@ namespace fts {
 // file, a full disk). They move bytes at the files' offsets: a copy of a
 // file with holes places both files at each part with data first.
 struct CopyCalls {
+  // Makes `out` share all of `in`'s blocks (0, or -1 and errno); nullptr: no
+  // file is ever cloned, its bytes are copied.
+  int (*clone)(int in, int out) = nullptr;
   ssize_t (*copyRange)(int in, int out, std::size_t size) = nullptr;  // nullptr: read and write
   ssize_t (*read)(int fd, void* buffer, std::size_t size) = nullptr;
   ssize_t (*write)(int fd, const void* buffer, std::size_t size) = nullptr;

@@ -110,6 +110,7 @@ TEST_F(FailurePathTest, ACopyThatDoesNotFitFailsAloneAndLeavesNothing) {
 // files: the copy's writes fail.
 TEST_F(FailurePathTest, AFullDiskFailsTheCopyWithoutAPartialFile) {
   CopyCalls calls = SystemCopyCalls();
+  calls.clone = nullptr;  // the bytes go through the calls below
   calls.copyRange = nullptr;
   calls.write = [](int fd, const void* buffer, std::size_t size) -> ssize_t {
     if (lseek(fd, 0, SEEK_CUR) >= 1 << 20) {
@@ -168,6 +169,7 @@ TEST_F(FailurePathTest, ACopyThatFillsTheDiskMakesNoOtherCopyFail) {
   shared_disk::phase = shared_disk::kBefore;
   shared_disk::refused = 0;
   CopyCalls calls = SystemCopyCalls();
+  calls.clone = nullptr;  // the bytes go through the calls below
   calls.copyRange = nullptr;
   calls.write = shared_disk::Write;
   CopyCallsPlatform platform(calls, true);
@@ -189,6 +191,7 @@ TEST_F(FailurePathTest, ACopyThatFillsTheDiskMakesNoOtherCopyFail) {
 // A read error halfway through a source file fails that copy only.
 TEST_F(FailurePathTest, AReadErrorHalfwayFailsThatCopyOnly) {
   CopyCalls calls = SystemCopyCalls();
+  calls.clone = nullptr;  // the bytes go through the calls below
   calls.copyRange = nullptr;
   calls.read = [](int fd, void* buffer, std::size_t size) -> ssize_t {
     if (lseek(fd, 0, SEEK_CUR) >= 1 << 20) {

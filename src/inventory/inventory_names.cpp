@@ -65,7 +65,12 @@ bool LooksLikeInventory(std::string_view start) {
 
 std::optional<ClaimedInventory> ChooseInventoryName(Platform& platform, std::string_view base) {
   std::optional<ClaimedInventory> claimed;
-  if (!ClaimIn(platform, platform.ExecutableFolder(), base, true, claimed)) {
+  // An installed program leaves its folder as the package made it, also when
+  // it could write there (run as root): the temporary folder takes the
+  // inventories, as it does for a folder that cannot be written.
+  const std::string exeFolder = platform.ExecutableFolder();
+  if (platform.IsSystemProgramFolder(exeFolder) ||
+      !ClaimIn(platform, exeFolder, base, true, claimed)) {
     ClaimIn(platform, platform.TemporaryFolder(), base, false, claimed);
   }
   return claimed;

@@ -22,8 +22,9 @@ struct ClaimedInventory {
 // running run holds and that is empty or begins with an inventory record is
 // a leftover of a run that was killed: it is deleted and its name claimed.
 // Any other file is left alone. When the executable's folder cannot be
-// written, the user's temporary folder is used instead. Returns nullopt when
-// all 99 names are taken; a failure to create ends the run.
+// written, or is a system folder of programs (Platform::IsSystemProgramFolder),
+// the user's temporary folder is used instead. Returns nullopt when all 99
+// names are taken; a failure to create ends the run.
 std::optional<ClaimedInventory> ChooseInventoryName(Platform& platform, std::string_view base);
 
 // True for the first bytes of an inventory: none, or a record's start.

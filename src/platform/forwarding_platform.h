@@ -71,6 +71,9 @@ class ForwardingPlatform : public Platform {
   }
   std::string ExecutableFolder() override { return inner_.ExecutableFolder(); }
   std::string TemporaryFolder() override { return inner_.TemporaryFolder(); }
+  bool IsSystemProgramFolder(const std::string& folder) override {
+    return inner_.IsSystemProgramFolder(folder);
+  }
   CreateResult CreateNewFile(const std::string& path) override {
     return inner_.CreateNewFile(path);
   }

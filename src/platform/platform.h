@@ -310,6 +310,13 @@ class Platform {
   // each ending in the separator.
   virtual std::string ExecutableFolder() = 0;
   virtual std::string TemporaryFolder() = 0;
+  // Whether `folder` (links resolved) is one where the system's packages and
+  // installers put programs: one shared by every user, which a program must
+  // not write into even where it may (as root or administrator).
+  virtual bool IsSystemProgramFolder(const std::string& folder) {
+    (void)folder;
+    return false;
+  }
 
   // Creates a file only if no entry stands under the name, and holds it.
   virtual CreateResult CreateNewFile(const std::string& path) = 0;

@@ -299,6 +299,34 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
+// The folders that packages and `cmake --install` put programs in, and
+// whether everything below one counts too (helpers under lib and libexec).
+struct ProgramPlace {
+  std::string_view path;
+  bool wholeTree;
+};
+constexpr ProgramPlace kSystemProgramPlaces[] = {
+    {"/bin", false},
+    {"/sbin", false},
+    {"/usr/bin", false},
+    {"/usr/sbin", false},
+    {"/usr/games", false},
+    {"/usr/local/bin", false},
+    {"/usr/local/sbin", false},
+    {"/usr/local/games", false},
+    {"/lib", true},
+    {"/usr/lib", true},
+    {"/usr/libexec", true},
+    {"/usr/local/lib", true},
+    {"/usr/local/libexec", true},
+};
+
+bool IsAtOrBelow(std::string_view path, std::string_view place, bool wholeTree) {
+  if (path == place) return true;
+  return wholeTree && path.size() > place.size() && path.starts_with(place) &&
+         path[place.size()] == '/';
+}
+
 class PosixPlatform : public Platform {
  public:
   PosixPlatform(bool unnamedFiles, CopyCalls calls) : unnamedFiles_(unnamedFiles), calls_(calls) {}
@@ -364,6 +392,20 @@ class PosixPlatform : public Platform {
     std::string folder = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
     if (folder.back() != '/') folder += '/';
     return folder;
+  }
+
+  bool IsSystemProgramFolder(const std::string& folder) override {
+    std::string path = RealPath(folder).value_or(folder);
+    while (path.size() > 1 && path.back() == '/')
+      path.pop_back();
+    if (IsSystemProgramPath(path)) return true;
+    // A system folder that is a link to another disk (/usr/local/bin onto
+    // /data, say) is the same folder under its real name.
+    for (const ProgramPlace& place : kSystemProgramPlaces) {
+      const auto real = RealPath(std::string(place.path));
+      if (real && *real != place.path && IsAtOrBelow(path, *real, place.wholeTree)) return true;
+    }
+    return false;
   }
 
   CreateResult CreateNewFile(const std::string& path) override {
@@ -618,6 +660,22 @@ std::unique_ptr<Platform> MakeSystemPlatform() {
 
 std::unique_ptr<Platform> MakePosixPlatform(bool unnamedFiles, CopyCalls calls) {
   return std::make_unique<PosixPlatform>(unnamedFiles, calls);
+}
+
+bool IsSystemProgramPath(std::string_view path) {
+  for (const ProgramPlace& place : kSystemProgramPlaces) {
+    if (IsAtOrBelow(path, place.path, place.wholeTree)) return true;
+  }
+  // /opt/<package>/bin, sbin and libexec (FHS add-on packages, and
+  // `cmake --install --prefix /opt/<package>`); the package's own top folder
+  // is left to the rule of folders that belong to a program.
+  constexpr std::string_view kOpt = "/opt/";
+  if (!path.starts_with(kOpt)) return false;
+  const std::string_view rest = path.substr(kOpt.size());
+  const auto slash = rest.find('/');
+  if (slash == 0 || slash == std::string_view::npos) return false;
+  const std::string_view below = rest.substr(slash + 1);
+  return below == "bin" || below == "sbin" || IsAtOrBelow(below, "libexec", true);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

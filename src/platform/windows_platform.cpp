@@ -376,6 +376,13 @@ RegionalFormats ReadRegionalFormats() {
   return formats;
 }
 
+std::string WithoutTrailingSeparator(std::string path) {
+  while (!path.empty() && path.back() == '\\') {
+    path.pop_back();
+  }
+  return path;
+}
+
 class WindowsPlatform : public Platform {
  public:
   WindowsPlatform() : regional_(ReadRegionalFormats()) {
@@ -518,6 +525,29 @@ class WindowsPlatform : public Platform {
       folder += '\\';
     }
     return folder;
+  }
+
+  // Programs installed for every user live below the folders these name;
+  // each is compared by its real path, letter case ignored.
+  bool IsSystemProgramFolder(const std::string& folder) override {
+    const std::string real =
+        FoldPathCase(WithoutTrailingSeparator(RealPath(folder).value_or(folder)));
+    for (const wchar_t* variable :
+         {L"ProgramFiles", L"ProgramFiles(x86)", L"ProgramW6432", L"SystemRoot"}) {
+      wchar_t value[MAX_PATH + 1];
+      const DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH + 1);
+      if (length == 0 || length > MAX_PATH) {
+        continue;
+      }
+      const std::string named = Utf8FromWide(std::wstring_view(value, length));
+      const std::string place =
+          FoldPathCase(WithoutTrailingSeparator(RealPath(named).value_or(named)));
+      if (real == place ||
+          (real.size() > place.size() && real.starts_with(place) && real[place.size()] == '\\')) {
+        return true;
+      }
+    }
+    return false;
   }
 
   CreateResult CreateNewFile(const std::string& path) override {

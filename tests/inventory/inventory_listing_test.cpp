@@ -5,6 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 
 #include "inventory/record_format.h"
 #include "inventory/time_stamp.h"
@@ -26,7 +30,8 @@ constexpr long long kMay2024 = 1714554186;          // 2024-05-01 09:03:06 UTC
 constexpr long long kMay2024Midnight = 1714521600;  // 2024-05-01 00:00:00 UTC
 
 // The real platform with a chosen executable folder and temporary folder,
-// and optionally a folder in which no file can be created.
+// optionally a folder in which no file can be created, and one that must not
+// even be tried (each try is recorded, and fails).
 class InventoryPlatform : public test::CapturingPlatform {
  public:
   std::string ExecutableFolder() override { return exeFolder; }
@@ -36,9 +41,21 @@ class InventoryPlatform : public test::CapturingPlatform {
       return {CreateOutcome::kNotWritable, nullptr, nullptr,
               Status::Error("create", path, "Read-only file system")};
     }
+    if (!untouchable.empty() && path.starts_with(untouchable)) {
+      tried.push_back(path);
+      return {CreateOutcome::kFailed, nullptr, nullptr, Status::Error("create", path, "tried")};
+    }
     return CapturingPlatform::CreateNewFile(path);
   }
-  std::string exeFolder, tempFolder, readOnly;
+  HoldResult HoldFile(const std::string& path) override {
+    if (!untouchable.empty() && path.starts_with(untouchable)) {
+      tried.push_back(path);
+      return {};
+    }
+    return CapturingPlatform::HoldFile(path);
+  }
+  std::string exeFolder, tempFolder, readOnly, untouchable;
+  std::vector<std::string> tried;
 };
 
 class InventoryTest : public ::testing::Test {
@@ -274,6 +291,65 @@ TEST_F(InventoryTest, UnwritableExecutableFolderFallsBackToTheTemporaryFolder) {
     WriteFile(bin_ + "/tmp_CopyToPath" + std::to_string(n) + ".txt", "other");
   EXPECT_EQ(Claim(kDestinationInventoryBase), "(none)");
   EXPECT_EQ(ListTree(platform_.tempFolder).size(), 2u);
+}
+
+// Installed and run as root, the program could write into /usr/bin; it
+// neither does nor tries.
+TEST_F(InventoryTest, AProgramInASystemFolderKeepsItsInventoriesInTheTemporaryFolder) {
+  platform_.exeFolder = "/usr/bin/";
+  platform_.untouchable = "/usr/bin/";
+  MakeDirs(platform_.tempFolder);
+  // A leftover of a killed run there is taken over as beside a program.
+  WriteFile(platform_.tempFolder + "tmp_CopyToPath.txt", "");
+  WriteFile(src_ + "/a.txt", "a");
+
+  InventoryFiles files;
+  ConsoleLog log(platform_);
+  const TreeRoots roots{{src_ + "/"}, {dst_ + "/"}};
+  {
+    InventoryListing listing(platform_, log, roots, exclusions_, files);
+    EXPECT_TRUE(listing.ListSource());
+    EXPECT_TRUE(listing.ListDestination());
+  }
+  EXPECT_EQ(files.source.name, platform_.tempFolder + "tmp_CopyFromPath.txt");
+  EXPECT_EQ(files.destination.name, platform_.tempFolder + "tmp_CopyToPath.txt");
+  EXPECT_NE(ReadFile(files.source.name).find(src_ + "/a.txt"), std::string::npos);
+  EXPECT_EQ(platform_.tried, std::vector<std::string>{});
+  EXPECT_EQ(platform_.err, "");
+}
+
+// The same, end to end: the program copied to /opt/<package>/bin, where
+// `cmake --install --prefix` puts it, takes over a leftover in $TMPDIR and
+// leaves the one beside it alone.
+TEST_F(InventoryTest, AnInstalledProgramLeavesItsOwnFolderAlone) {
+  std::string opt = "/opt/fts-test-XXXXXX";
+  if (mkdtemp(opt.data()) == nullptr) {
+    GTEST_SKIP() << "no folder can be made in /opt (that needs root): " << std::strerror(errno);
+  }
+  struct Remover {
+    std::string path;
+    ~Remover() { std::filesystem::remove_all(path); }
+  } remover{opt};
+  const std::string bin = opt + "/bin", tmp = dir_ / "tmp";
+  MakeDirs(bin);
+  MakeDirs(tmp);
+  WriteFile(bin + "/tmp_CopyToPath.txt", "");
+  WriteFile(tmp + "/tmp_CopyFromPath.txt", "");
+  WriteFile(src_ + "/a.txt", "a");
+
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before == nullptr ? "" : before;
+  setenv("TMPDIR", tmp.c_str(), 1);
+  const auto run = RunBinary({src_, dst_}, bin);
+  if (before == nullptr) {
+    unsetenv("TMPDIR");
+  } else {
+    setenv("TMPDIR", saved.c_str(), 1);
+  }
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(ReadFile(dst_ + "/a.txt"), "a");
+  EXPECT_EQ(ListTree(bin), (std::vector<std::string>{"FernwickTreeSyncer", "tmp_CopyToPath.txt"}));
+  EXPECT_EQ(ListTree(tmp), std::vector<std::string>{});
 }
 
 TEST_F(InventoryTest, AllNinetyNineNamesTakenEndsTheRunWithCodeTwo) {

@@ -419,6 +419,20 @@ TEST_F(WindowsPlatformTest, ExecutableAndTemporaryFolders) {
   EXPECT_TRUE(platform_->IsDirectory(temporary));
 }
 
+TEST_F(WindowsPlatformTest, ProgramFilesAndTheSystemFolderHoldSystemPrograms) {
+  wchar_t systemRoot[MAX_PATH + 1];
+  const DWORD length = GetEnvironmentVariableW(L"SystemRoot", systemRoot, MAX_PATH + 1);
+  ASSERT_GT(length, 0u);
+  const std::string windows = Utf8FromWide(std::wstring_view(systemRoot, length));
+  EXPECT_TRUE(platform_->IsSystemProgramFolder(windows + "\\System32\\"));
+  EXPECT_TRUE(platform_->IsSystemProgramFolder(platform_->FoldPathCase(windows) + "\\"));
+  // The folder's name only begins alike.
+  EXPECT_FALSE(platform_->IsSystemProgramFolder(windows + "-old\\"));
+  // The tests run from their build folder.
+  EXPECT_FALSE(platform_->IsSystemProgramFolder(platform_->ExecutableFolder()));
+  EXPECT_FALSE(platform_->IsSystemProgramFolder(platform_->TemporaryFolder()));
+}
+
 TEST_F(WindowsPlatformTest, TimesConvertToLocalTimeAsTheSystemDoes) {
   FILETIME utc;
   utc.dwLowDateTime = static_cast<DWORD>(kSomeTicks & 0xFFFFFFFF);

@@ -128,6 +128,7 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
     unmapped = PathFromPortable(relPath, kPathSeparator);
     return unmapped;
   };
+  const bool limited = scope_ != nullptr && !scope_->Whole();
   CaseClashFinder clashes([this](std::string_view name) { return platform_.FoldLetterCase(name); });
   for (const std::string& root : side == Side::kSource ? roots_.fromRoots : roots_.toRoots) {
     WalkOptions options;
@@ -161,6 +162,19 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
       if (++walked == kReadAheadProbe && std::chrono::steady_clock::now() - began > kSlowProbe) {
         readAhead = platform_.ReadFoldersAhead(root, options.links);
       }
+      bool enter = true;
+      if (limited) {
+        const std::string_view name = sourceName(entry.fullPath.substr(root.size()));
+        const auto separator = name.rfind(kPathSeparator);
+        const auto verdict = scope_->Judge(
+            separator == std::string_view::npos ? std::string_view() : name.substr(0, separator),
+            name);
+        if (!verdict.listed) {
+          descend = false;
+          return WalkNext::kContinue;
+        }
+        enter = verdict.entered;
+      }
       if (!exclusions_.Empty() &&
           exclusions_.Excludes(sourceName(entry.fullPath.substr(root.size())), !entry.isFile)) {
         // Neither listed nor entered; the folders that hold it stay.
@@ -191,7 +205,7 @@ void InventoryListing::ListSide(Side side, File& file, SideReport& report,
       if (side == Side::kSource && onListed_ && listed % 256 == 0) onListed_(listed);
       out.Buffer() += kRecordEnd;
       out.FlushIfFull();
-      if (!entry.isFile) descend = true;
+      if (!entry.isFile) descend = enter;
       return WalkNext::kContinue;
     };
     if (!WalkFolder(platform_, StripTrailingBackslash(root), 0, writeRecord, options)) return;

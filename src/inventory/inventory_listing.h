@@ -19,6 +19,7 @@
 #include "inventory/folder_walker.h"
 #include "inventory/inventory_files.h"
 #include "inventory/inventory_names.h"
+#include "inventory/pass_scope.h"
 #include "inventory/portable_names.h"
 #include "platform/platform.h"
 #include "run/console_log.h"
@@ -78,6 +79,10 @@ class InventoryListing {
 
   const ListingFindings& Findings() const { return findings_; }
 
+  // Lists only what `scope` holds (see pass_scope.h) instead of the whole
+  // trees; it must outlive the listing.
+  void LimitTo(const PassScope* scope) { scope_ = scope; }
+
   // Told, now and then on the source's walk, how many entries both walks
   // have listed so far.
   void SetProgress(std::function<void(std::int64_t listed)> onListed) {
@@ -114,6 +119,7 @@ class InventoryListing {
   InventoryFiles& files_;
   const CopyRules rules_;
   const NameMapping names_;
+  const PassScope* scope_ = nullptr;
   ListingFindings findings_;
   std::function<void(std::int64_t)> onListed_;
   std::atomic<std::int64_t> listed_{0};

@@ -115,6 +115,9 @@ class ForwardingPlatform : public Platform {
   const RegionalFormats& RegionalSettings() override { return inner_.RegionalSettings(); }
   std::string FoldPathCase(const std::string& path) override { return inner_.FoldPathCase(path); }
   std::string FoldLetterCase(std::string_view name) override { return inner_.FoldLetterCase(name); }
+  Result<std::unique_ptr<TreeWatch>> WatchTree(const std::string& root) override {
+    return inner_.WatchTree(root);
+  }
   Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) override {
     return inner_.IgnoresLetterCase(path, mayWrite);
   }

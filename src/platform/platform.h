@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -278,6 +279,28 @@ class BackgroundWork {
   virtual ~BackgroundWork() = default;
 };
 
+// --- Change notifications ---------------------------------------------------
+
+// What a watch of a tree learned: RelPaths below its root ("" for the root).
+struct TreeChanges {
+  std::vector<std::string> folders;   // folders whose own entries changed
+  std::vector<std::string> subtrees;  // folders made, moved or deleted: all below them
+  // Notifications may have been lost (a full queue, a folder that could not
+  // be watched): only a look at the whole tree is sure. Each reason is told
+  // once; a reason told before comes again as an empty text.
+  std::vector<std::string> lost;
+
+  bool Empty() const { return folders.empty() && subtrees.empty() && lost.empty(); }
+};
+
+class TreeWatch {
+ public:
+  virtual ~TreeWatch() = default;
+  // Waits until something changed or `timeout` has passed, and adds what
+  // changed to `changes`. A failure ends the watch.
+  virtual Status Wait(std::chrono::milliseconds timeout, TreeChanges& changes) = 0;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -378,6 +401,12 @@ class Platform {
   // byte where the system ignores letter case in names; unchanged where it
   // does not.
   virtual std::string FoldPathCase(const std::string& path) { return path; }
+
+  // Watches the tree below `root` (ending in the separator) for changes,
+  // from now on; links are not followed into other folders.
+  virtual Result<std::unique_ptr<TreeWatch>> WatchTree(const std::string& root) {
+    return Status::Error("watch", root, "not offered on this system");
+  }
 
   // --- Letter case on the destination ----------------------------------------
   // A name in the form in which two names are equal where a folder that

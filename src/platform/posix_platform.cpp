@@ -24,6 +24,7 @@
 #include "platform/posix_letter_case.h"
 #include "platform/posix_platform.h"
 #include "platform/posix_system_error.h"
+#include "platform/posix_tree_watch.h"
 
 namespace fts {
 namespace {
@@ -551,6 +552,9 @@ class PosixPlatform : public Platform {
   // Sizes first; then both files a block at a time, up to the first block
   // that differs.
   std::string FoldLetterCase(std::string_view name) override { return FoldLetterCaseUtf8(name); }
+  Result<std::unique_ptr<TreeWatch>> WatchTree(const std::string& root) override {
+    return WatchTreeWithInotify(root);
+  }
   Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) override {
     return FolderIgnoresLetterCase(path, mayWrite);
   }

@@ -89,6 +89,39 @@ bool TakeCopyRules(const OptionTable& table, CopyRules& rules, std::string& reas
   return true;
 }
 
+// --watch, --watch-delay and --rescan.
+bool TakeWatchSettings(const OptionTable& table, CommandLine& parsed, std::string& reason) {
+  const Option* watch = FindOption(table, "watch");
+  parsed.watch = watch != nullptr && watch->given;
+  for (const std::string& delay : ValuesOf(table, "watchdelay")) {
+    const auto duration = ParseWatchDuration(delay, true);
+    if (!duration) {
+      reason = "--watch-delay takes a number of seconds: " + delay;
+      return false;
+    }
+    parsed.watchDelay = *duration;
+  }
+  for (const std::string& rescan : ValuesOf(table, "rescan")) {
+    const auto duration = ParseWatchDuration(rescan, false);
+    if (!duration || *duration <= std::chrono::milliseconds(0)) {
+      reason = "--rescan takes a duration such as 90s, 30m, 6h or 1d: " + rescan;
+      return false;
+    }
+    parsed.rescan = *duration;
+  }
+  const bool watchSetting =
+      !ValuesOf(table, "watchdelay").empty() || !ValuesOf(table, "rescan").empty();
+  if (watchSetting && !parsed.watch) {
+    reason = "--watch-delay and --rescan go with --watch";
+    return false;
+  }
+  if (parsed.watch && parsed.dryRun) {
+    reason = "--watch cannot be combined with --dry-run";
+    return false;
+  }
+  return true;
+}
+
 // --names.
 bool TakeNameMapping(const OptionTable& table, NameMapping& mapping, std::string& reason) {
   for (const std::string& names : ValuesOf(table, "names")) {
@@ -152,6 +185,7 @@ bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reas
   parsed.progress = progress != nullptr && progress->given;
   if (!TakeCopyRules(table, parsed.copyRules, reason)) return false;
   if (!TakeNameMapping(table, parsed.names, reason)) return false;
+  if (!TakeWatchSettings(table, parsed, reason)) return false;
   for (const std::string& report : ValuesOf(table, "report")) {
     if (report.back() == kPathSeparator || platform.IsDirectory(report)) {
       reason = "--report takes the name of a file: " + report;
@@ -201,6 +235,9 @@ void InitOptionTable(OptionTable& table) {
       {"preserve", OptionKind::kValue, {"--preserve"}, false, {}},
       {"compare", OptionKind::kValue, {"--compare"}, false, {}},
       {"names", OptionKind::kValue, {"--names"}, false, {}},
+      {"watch", OptionKind::kFlag, {"--watch"}, false, {}},
+      {"watchdelay", OptionKind::kValue, {"--watch-delay"}, false, {}},
+      {"rescan", OptionKind::kValue, {"--rescan"}, false, {}},
   };
 }
 
@@ -341,6 +378,42 @@ bool ParseCommandLine(const std::vector<std::string>& rawArguments, Platform& pl
   }
   return TakeSwitchValues(platform, parsed, reason) &&
          CheckBackupDir(platform, parsed, foldedFrom, foldedTo, reason);
+}
+
+std::optional<std::chrono::milliseconds> ParseWatchDuration(std::string_view text,
+                                                            bool secondsOnly) {
+  // Digits, an optional fraction of up to three digits, then the unit.
+  std::size_t at = 0;
+  std::int64_t whole = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9' && whole < 100000000) {
+    whole = whole * 10 + (text[at++] - '0');
+  }
+  if (at == 0) return std::nullopt;
+  std::int64_t thousandths = 0;
+  if (at < text.size() && text[at] == '.') {
+    std::size_t digits = 0;
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, ++digits) {
+      if (digits < 3) thousandths = thousandths * 10 + (text[at] - '0');
+    }
+    if (digits == 0) return std::nullopt;
+    for (; digits < 3; ++digits)
+      thousandths *= 10;
+  }
+  const std::string_view unit = text.substr(at);
+  std::int64_t seconds = 1;
+  if (secondsOnly ? !unit.empty() : unit != "s") {
+    if (secondsOnly || unit.size() != 1) return std::nullopt;
+    if (unit == "m")
+      seconds = 60;
+    else if (unit == "h")
+      seconds = 3600;
+    else if (unit == "d")
+      seconds = 86400;
+    else
+      return std::nullopt;
+  }
+  if (whole >= 100000000) return std::nullopt;
+  return std::chrono::milliseconds((whole * 1000 + thousandths) * seconds);
 }
 
 }  // namespace fts

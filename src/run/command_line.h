@@ -2,6 +2,7 @@
 // [mirror from path] [mirror to path].
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,6 +79,11 @@ struct CommandLine {
   bool progress = false;
   CopyRules copyRules;
   NameMapping names = NameMapping::kAsIs;
+  // The continuous mode: how long the changes must be quiet before a pass,
+  // and how often the whole trees are compared.
+  bool watch = false;
+  std::chrono::milliseconds watchDelay{2000};
+  std::chrono::milliseconds rescan{24LL * 3600 * 1000};
 };
 
 // Fills the roots, typed paths, help and version flags, the option table's
@@ -87,6 +93,11 @@ struct CommandLine {
 bool ParseCommandLine(const std::vector<std::string>& arguments, Platform& platform,
                       const TStrManipulatorClass& manipulator, CommandLine& commandLine,
                       std::string& reason);
+
+// The value of --watch-delay (`secondsOnly`: "2", "0.5") or of --rescan
+// ("90s", "30m", "6h", "1d"); nullopt for any other text.
+std::optional<std::chrono::milliseconds> ParseWatchDuration(std::string_view text,
+                                                            bool secondsOnly);
 
 // The text of --max-delete's value: "N" or "P%" (P from 0 to 100).
 std::optional<DeletionLimit> ParseDeletionLimit(std::string_view text);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "inventory/inventory_listing.h"
 #include "mirror/difference_marking.h"
@@ -15,11 +16,12 @@
 #include "run/run_monitor.h"
 #include "run/run_report.h"
 #include "run/version.h"
+#include "watch/watch_loop.h"
 
 namespace fts {
 namespace {
 
-constexpr std::array<std::string_view, 20> kUsage = {
+constexpr std::array<std::string_view, 23> kUsage = {
     "",
     "Usage: FernwickTreeSyncer[.exe] [switch] [mirror from path] [mirror to path]",
     "switch:",
@@ -38,6 +40,9 @@ constexpr std::array<std::string_view, 20> kUsage = {
     "  --preserve=LIST     : carry owner,xattrs,acls,hardlinks too",
     "  --compare=LIST      : tell changed files by time,size,content,attributes",
     "  --names=portable    : write names a USB disk or share refuses with look-alikes",
+    "  --watch             : stay, and mirror each change of the source as it comes",
+    "  --watch-delay=SECONDS : with --watch, wait until changes are quiet that long (2)",
+    "  --rescan=DURATION   : with --watch, compare the whole trees that often (24h)",
     "  --version           : show the program's version (given alone)",
     "Switches come before the folders, each once; --exclude may be repeated.",
 };
@@ -75,10 +80,10 @@ std::string RunFolderName(const LocalDateTime& start) {
 
 // True when the run would delete more destination entries than the limit
 // allows; logs how many.
-bool OverDeletionLimit(const DeletionLimit& limit, const MarkingResult& marked, ConsoleLog& log) {
+bool OverDeletionLimit(const DeletionLimit& limit, const MarkingResult& marked, std::int64_t total,
+                       ConsoleLog& log) {
   // An updated file is deleted and copied afresh: it is no loss.
   const std::int64_t deletions = marked.destinationPending - marked.updatedFiles;
-  const std::int64_t total = marked.destinationEntries;
   const bool over = limit.isShare ? deletions * 100 > limit.count * total : deletions > limit.count;
   if (over) {
     log.WriteLog("Deletion Limit Exceeded : " + std::to_string(deletions) + " of " +
@@ -88,34 +93,23 @@ bool OverDeletionLimit(const DeletionLimit& limit, const MarkingResult& marked, 
   return over;
 }
 
-// Steps 1 to 13 of a run, one after the other; Run returns the exit code.
+// Steps 2 to 13 of a run, one after the other, once the command line is
+// read; Run returns the exit code. A pass of the continuous mode is such a
+// run limited to a scope.
 class RunSequence {
  public:
-  RunSequence(Platform& platform, ConsoleLog& log, InventoryFiles& inventories, RunRecord& record)
-      : platform_(platform), log_(log), inventories_(inventories), record_(record) {}
+  RunSequence(Platform& platform, ConsoleLog& log, const CommandLine& commandLine,
+              InventoryFiles& inventories, RunRecord& record, const PassScope* scope,
+              PassTotals& totals)
+      : platform_(platform),
+        log_(log),
+        commandLine_(commandLine),
+        inventories_(inventories),
+        record_(record),
+        scope_(scope),
+        totals_(totals) {}
 
-  int Run(const std::vector<std::string>& arguments) {
-    record_.start = platform_.Now();
-    InitOptionTable(commandLine_.optionTable);
-    TStrManipulatorClass manipulator;
-    std::string reason;
-    if (!ParseCommandLine(arguments, platform_, manipulator, commandLine_, reason)) {
-      log_.WritePlain("Invalid Command Line Argument.");
-      if (!reason.empty()) {
-        platform_.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
-      }
-      return kExitError;
-    }
-    if (commandLine_.helpRequested) {
-      for (auto line : kUsage)
-        log_.WritePlain(line);
-      log_.WritePlain("");
-      return kExitNormal;
-    }
-    if (commandLine_.versionRequested) {
-      log_.WritePlain("FernwickTreeSyncer " + std::string(kVersion));
-      return kExitNormal;
-    }
+  int Run() {
     record_.source = commandLine_.mirrorFromPath;
     record_.destination = commandLine_.mirrorToPath;
     record_.dryRun = commandLine_.dryRun;
@@ -129,7 +123,6 @@ class RunSequence {
   // Whether the run got as far as the mirror (and so has figures and, when
   // asked, a report to write).
   bool Mirrored() const { return mirrored_; }
-  const CommandLine& Command() const { return commandLine_; }
 
  private:
   int Mirror() {
@@ -146,6 +139,7 @@ class RunSequence {
     InventoryListing listing(platform_, log_, roots, commandLine_.exclusions, inventories_, rules,
                              commandLine_.names);
     listing.SetProgress([this](std::int64_t listed) { monitor_->Listed(listed); });
+    listing.LimitTo(scope_);
     monitor_->Phase("listing");
     log_.WriteLog("Get MirrorFromPath Information...");
     if (!listing.ListSource()) return End(kAbnormalEndBanner, kExitNoInventoryName);
@@ -174,8 +168,14 @@ class RunSequence {
     figures.identicalEntries = marked.identicalPairs;
     figures.attributesWeighed = rules.NeedsFacts();
     // Decided before the first action: over the limit, nothing is done.
+    // A pass weighs its deletions against the whole destination as the
+    // last whole listing counted it and later passes kept up to date.
+    const bool partial = scope_ != nullptr && !scope_->Whole();
+    const std::int64_t wholeDestination = partial && totals_.destinationEntries
+                                              ? *totals_.destinationEntries
+                                              : marked.destinationEntries;
     if (commandLine_.deletionLimit &&
-        OverDeletionLimit(*commandLine_.deletionLimit, marked, log_)) {
+        OverDeletionLimit(*commandLine_.deletionLimit, marked, wholeDestination, log_)) {
       return End(kAbnormalEndBanner, kExitDeletionLimit);
     }
 
@@ -196,6 +196,9 @@ class RunSequence {
       plan.backupRun = RunFolderName(record_.start);
     }
     figures.actions = RunMirrorActions(platform_, log_, inventories_, plan);
+    const ActionCounts& done = figures.actions;
+    totals_.destinationEntries = wholeDestination - done.filesDeleted - done.foldersRemoved +
+                                 done.foldersMade + done.filesCopied;
 
     // A folder that could not be listed or an action that failed leaves the
     // destination short of a mirror: the run must not end as a success.
@@ -220,9 +223,11 @@ class RunSequence {
 
   Platform& platform_;
   ConsoleLog& log_;
+  const CommandLine& commandLine_;
   InventoryFiles& inventories_;
   RunRecord& record_;
-  CommandLine commandLine_;
+  const PassScope* scope_;
+  PassTotals& totals_;
   RunMonitor* monitor_ = nullptr;
   bool mirrored_ = false;
 };
@@ -250,37 +255,104 @@ void CleanUp(Platform& platform, InventoryFiles& inventories) {
   }
 }
 
+// A continuous mirror: the first pass over the whole trees, then a pass
+// whenever the source changed (see watch/watch_loop.h).
+int WatchAndMirror(Platform& platform, ConsoleLog& log, const CommandLine& commandLine,
+                   PassTotals& totals) {
+  WatchSettings settings;
+  settings.quiet = commandLine.watchDelay;
+  settings.rescan = commandLine.rescan;
+  const std::string root = commandLine.roots.fromRoots.front();
+  return WatchLoop(platform, root, settings,
+                   [&](const PassScope* scope) {
+                     return RunMirrorPass(platform, log, commandLine, scope, totals);
+                   })
+      .Run();
+}
+
+// Step 1: the command line. Returns the exit code when the program ends
+// here: a bad command line, help or the version.
+std::optional<int> ReadCommandLine(const std::vector<std::string>& arguments, Platform& platform,
+                                   ConsoleLog& log, CommandLine& commandLine) {
+  InitOptionTable(commandLine.optionTable);
+  TStrManipulatorClass manipulator;
+  std::string reason;
+  if (!ParseCommandLine(arguments, platform, manipulator, commandLine, reason)) {
+    log.WritePlain("Invalid Command Line Argument.");
+    if (!reason.empty()) {
+      platform.WriteStderr("FernwickTreeSyncer: " + reason + std::string(kConsoleLineEnd));
+    }
+    return kExitError;
+  }
+  if (commandLine.helpRequested) {
+    for (auto line : kUsage)
+      log.WritePlain(line);
+    log.WritePlain("");
+    return kExitNormal;
+  }
+  if (commandLine.versionRequested) {
+    log.WritePlain("FernwickTreeSyncer " + std::string(kVersion));
+    return kExitNormal;
+  }
+  return std::nullopt;
+}
+
+// An unhandled error's text, for the log and the report.
+std::string UnhandledText(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const RunError& failure) {
+    return std::string(failure.KindText()) + ": " + failure.what();
+  } catch (const std::exception& failure) {
+    return std::string("Error: ") + failure.what();
+  }
+}
+
 }  // namespace
 
-int RunFernwickTreeSyncer(const std::vector<std::string>& arguments, Platform& platform) {
+int RunMirrorPass(Platform& platform, ConsoleLog& log, const CommandLine& commandLine,
+                  const PassScope* scope, PassTotals& totals) {
   InventoryFiles inventories;
-  ConsoleLog log(platform);
   RunRecord record;
-  RunSequence run(platform, log, inventories, record);
+  record.start = platform.Now();
+  RunSequence run(platform, log, commandLine, inventories, record, scope, totals);
   int exitCode = kExitError;
   std::string failure;
   try {
-    exitCode = run.Run(arguments);
-  } catch (const RunError& error) {
-    failure = std::string(error.KindText()) + ": " + error.what();
-  } catch (const std::exception& error) {
-    failure = std::string("Error: ") + error.what();
+    exitCode = run.Run();
+  } catch (...) {
+    failure = UnhandledText(std::current_exception());
   }
   CleanUp(platform, inventories);
   if (!failure.empty()) {
     platform.WriteStdout("Unhandled Error : " + failure + std::string(kConsoleLineEnd));
     exitCode = kExitError;
   }
-  if (run.Mirrored() && !run.Command().reportFile.empty()) {
+  if (run.Mirrored() && !commandLine.reportFile.empty()) {
     record.exitCode = exitCode;
     record.ending = !failure.empty()          ? "unhandled error"
                     : exitCode == kExitNormal ? "normal end"
                                               : "abnormal end";
     record.error = failure;
-    WriteReport(platform, run.Command().reportFile, record);
+    WriteReport(platform, commandLine.reportFile, record);
     SetInterruptReport("", "", 0);
   }
   return exitCode;
+}
+
+int RunFernwickTreeSyncer(const std::vector<std::string>& arguments, Platform& platform) {
+  ConsoleLog log(platform);
+  CommandLine commandLine;
+  try {
+    if (auto ended = ReadCommandLine(arguments, platform, log, commandLine)) return *ended;
+  } catch (...) {
+    platform.WriteStdout("Unhandled Error : " + UnhandledText(std::current_exception()) +
+                         std::string(kConsoleLineEnd));
+    return kExitError;
+  }
+  PassTotals totals;
+  if (commandLine.watch) return WatchAndMirror(platform, log, commandLine, totals);
+  return RunMirrorPass(platform, log, commandLine, nullptr, totals);
 }
 
 }  // namespace fts

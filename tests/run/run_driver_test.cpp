@@ -132,6 +132,10 @@ TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
               "  --preserve=LIST     : carry owner,xattrs,acls,hardlinks too\n"
               "  --compare=LIST      : tell changed files by time,size,content,attributes\n"
               "  --names=portable    : write names a USB disk or share refuses with look-alikes\n"
+              "  --watch             : stay, and mirror each change of the source as it comes\n"
+              "  --watch-delay=SECONDS : with --watch, wait until changes are quiet that long "
+              "(2)\n"
+              "  --rescan=DURATION   : with --watch, compare the whole trees that often (24h)\n"
               "  --version           : show the program's version (given alone)\n"
               "Switches come before the folders, each once; --exclude may be repeated.\n"
               "\n");

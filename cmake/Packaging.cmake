@@ -3,7 +3,13 @@
 #   Linux:    bin/FernwickTreeSyncer
 #             share/man/man1/FernwickTreeSyncer.1.gz
 #             share/doc/fernwicktreesyncer/{README.md,copyright,changelog.gz}
-#             `cpack -G DEB` makes fernwicktreesyncer_<version>_<arch>.deb.
+#             share/doc/fernwicktreesyncer/examples/example.conf
+#             share/bash-completion/completions/FernwickTreeSyncer
+#             lib/systemd/system/fernwicktreesyncer@.{service,timer},
+#               fernwicktreesyncer-watch@.service (their ExecStart names
+#               the program under the prefix installed to)
+#             `cpack -G DEB` makes fernwicktreesyncer_<version>_<arch>.deb,
+#             whose scripts reload systemd's units when it runs.
 #   Windows:  FernwickTreeSyncer.exe, README.md and LICENSE.txt side by side
 #             `cpack -G ZIP` makes FernwickTreeSyncer-<version>-win64.zip.
 #
@@ -60,6 +66,36 @@ else()
   fts_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/changelog ${FTS_DOC_DIR} changelog.gz)
   install(FILES README.md DESTINATION ${FTS_DOC_DIR})
   install(FILES LICENSE DESTINATION ${FTS_DOC_DIR} RENAME copyright)
+  install(FILES packaging/systemd/example.conf DESTINATION ${FTS_DOC_DIR}/examples)
+  # bash-completion loads a command's completion from a file named after it.
+  install(FILES packaging/bash-completion/FernwickTreeSyncer
+          DESTINATION share/bash-completion/completions)
+
+  # systemd's units (Linux only). They name /usr/bin/FernwickTreeSyncer and
+  # /usr/share/doc, as the package installs them; another prefix is written
+  # in at install time, since CPack installs to /usr whatever the build was
+  # configured with.
+  set(FTS_SYSTEMD_UNITS "")
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    set(FTS_SYSTEMD_UNITS fernwicktreesyncer@.service fernwicktreesyncer@.timer
+                          fernwicktreesyncer-watch@.service)
+  endif()
+  foreach(unit IN LISTS FTS_SYSTEMD_UNITS)
+    set(script [==[
+      set(fts_folder "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+      set(fts_target "${fts_folder}/@unit@")
+      message(STATUS "Installing: ${fts_target}")
+      file(READ "@PROJECT_SOURCE_DIR@/packaging/systemd/@unit@" fts_text)
+      string(REPLACE "/usr/bin/" "${CMAKE_INSTALL_PREFIX}/bin/" fts_text "${fts_text}")
+      string(REPLACE "/usr/share/" "${CMAKE_INSTALL_PREFIX}/share/" fts_text "${fts_text}")
+      file(MAKE_DIRECTORY "${fts_folder}")
+      file(WRITE "${fts_target}" "${fts_text}")
+      file(CHMOD "${fts_target}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+      list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${fts_target}")
+    ]==])
+    string(CONFIGURE "${script}" script @ONLY)
+    install(CODE "${script}")
+  endforeach()
 endif()
 
 set(CPACK_PACKAGE_NAME FernwickTreeSyncer)
@@ -77,7 +113,11 @@ the destination are removed as links, never followed.
 Every step is logged as a time-stamped line, and a dry run shows what would
 be done. A run can be kept from deleting more than a limit, leave out the
 entries that patterns match, and keep deleted and replaced files in a backup
-folder.")
+folder.
+
+systemd units keep a mirror current, with a nightly run or continuously, as
+a file in /etc/fernwicktreesyncer/ describes it; a bash completion comes
+along.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
@@ -97,5 +137,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries the program needs, and their versions, found by dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# systemd rereads its units after the package put them or took them away,
+# as debhelper's scripts have it do; the scripts must be executable.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
+                                       ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

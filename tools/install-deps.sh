@@ -7,9 +7,11 @@ set -euo pipefail
 
 packages=("$@")
 # The file-system tools format and mount the images of the file-system
-# matrix test (tests/run/file_system_matrix_test.cpp).
+# matrix test (tests/run/file_system_matrix_test.cpp); systemd (its
+# systemd-analyze) and bash-completion check packaging/ (tests/packaging/).
 ((${#packages[@]})) || packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rsync time acl
-  xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat squashfs-tools fuse3)
+  xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat squashfs-tools fuse3
+  systemd bash-completion)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -11,8 +11,10 @@
 #   build yet): build-windows/fts/FernwickTreeSyncer-<version>-win64.zip, and
 #   runs the zipped program under Wine;
 # - installs the package on this machine (dpkg -i; it stays installed), runs
-#   the installed program (--version, a small mirror), finds its manual page
-#   with man -w, and runs lintian on the package: any error fails the script.
+#   the installed program (--version, a small mirror that must leave /usr/bin
+#   alone), finds its manual page with man -w, checks the installed systemd
+#   units with systemd-analyze verify and the bash completion in bash, and
+#   runs lintian on the package: any error fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,7 +24,7 @@ windows=false
 while (($#)); do
   case $1 in
     --windows) windows=true; shift ;;
-    -h | --help) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
 done
@@ -39,8 +41,10 @@ fail() {
 }
 
 # dpkg-dev and file for CPack's dependency list (dpkg-shlibdeps), man-db and
-# groff-base for the manual page, lintian for the package check.
-tools/install-deps.sh cmake ninja-build g++ dpkg-dev file man-db groff-base lintian
+# groff-base for the manual page, lintian for the package check, systemd for
+# systemd-analyze and bash-completion for the completion's helpers.
+tools/install-deps.sh cmake ninja-build g++ dpkg-dev file man-db groff-base lintian systemd \
+  bash-completion
 
 # --- The manual page ---------------------------------------------------------------
 echo "== Checking the manual page"
@@ -126,6 +130,36 @@ status=0
 ((status == 0)) && grep -q "No Difference In These Folders!" "$work/log" ||
   fail "the second run found a difference (exit code $status)"
 echo "   the second run finds no difference"
+# Installed, the program keeps its inventories in the temporary folder even
+# as root: it takes over the leftover planted there, and /usr/bin is not
+# written (its time would change with a file made and deleted there).
+mkdir "$work/tmp"
+: >"$work/tmp/tmp_CopyFromPath.txt"
+before=$(stat -c %y /usr/bin)
+status=0
+TMPDIR=$work/tmp "$program" "$work/source" "$work/destination" >"$work/log" || status=$?
+((status == 0)) || fail "the run with TMPDIR=$work/tmp ended with exit code $status"
+[[ ! -e $work/tmp/tmp_CopyFromPath.txt && $(stat -c %y /usr/bin) == "$before" ]] ||
+  fail "the installed program did not keep its inventories in \$TMPDIR"
+echo "   the inventories went to \$TMPDIR, /usr/bin is unchanged"
+
+echo "== The systemd units and the bash completion, installed"
+units=$(dpkg -L fernwicktreesyncer | grep '/lib/systemd/system/.' | sort)
+echo "$units" | sed 's/^/   /'
+[[ $(wc -l <<<"$units") -eq 3 ]] || fail "the package installs no three systemd units"
+status=0
+(cd / && systemd-analyze verify $units fernwicktreesyncer@projects.service \
+  fernwicktreesyncer-watch@projects.service) >"$work/verify" 2>&1 || status=$?
+sed 's/^/   /' "$work/verify"
+((status == 0)) && ! grep -q fernwicktreesyncer "$work/verify" ||
+  fail "systemd-analyze verify finds fault with the installed units (exit code $status)"
+echo "   systemd-analyze verify: no findings"
+completion=/usr/share/bash-completion/completions/FernwickTreeSyncer
+said=$(bash -c "source /usr/share/bash-completion/bash_completion && source $completion &&
+  complete -p FernwickTreeSyncer") || fail "bash cannot load $completion"
+echo "   $said"
+[[ -f /usr/share/doc/fernwicktreesyncer/examples/example.conf ]] ||
+  fail "the package installs no example.conf"
 
 # --- lintian -------------------------------------------------------------------------
 echo "== lintian"

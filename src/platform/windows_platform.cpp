@@ -21,6 +21,7 @@
 #include "platform/windows_destination.h"
 #include "platform/windows_paths.h"
 #include "platform/windows_system.h"
+#include "platform/windows_tree_watch.h"
 
 namespace fts {
 namespace {
@@ -762,6 +763,10 @@ class WindowsPlatform : public Platform {
   void WriteStderr(std::string_view text) override { WriteAll(STD_ERROR_HANDLE, text); }
 
   const RegionalFormats& RegionalSettings() override { return regional_; }
+
+  Result<std::unique_ptr<TreeWatch>> WatchTree(const std::string& root) override {
+    return WatchTreeWithDirectoryChanges(root);
+  }
 
  private:
   // Opens a file for reading while other programs read, write or delete it.

@@ -100,9 +100,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Reads standard output until what was read holds `text` or the output
-  // ends; true in the first case.
-  bool ReadOutputUntil(std::string_view text);
+  // Reads standard output until what was read holds `text` (`times` times)
+  // or the output ends; true in the first case.
+  bool ReadOutputUntil(std::string_view text, std::size_t times = 1);
   // Standard output as read so far.
   const std::string& Output() const;
 #ifndef _WIN32

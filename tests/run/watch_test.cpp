@@ -143,6 +143,28 @@ TEST_F(WatchTest, ABurstThatOverflowsTheQueueEndsInAWholePass) {
       << ended.err;
 }
 
+// A share of --max-delete is of the whole destination, not of what one pass
+// lists: one deletion of ten entries is 10 %, though half of its folder.
+TEST_F(WatchTest, ADeletionLimitWeighsTheWholeDestination) {
+  for (int i = 0; i < 6; ++i)
+    WriteFile(src_ + "/file" + std::to_string(i) + ".txt", "x");
+  WriteFile(src_ + "/docs/old/c.txt", "c");
+  test::ChildProcess& watch = StartWatch({"--max-delete=20%"});
+  std::filesystem::remove(src_ + "/docs/old/c.txt");
+  ASSERT_TRUE(WaitForPasses(watch, 2)) << watch.Output();
+  EXPECT_FALSE(test::Exists(dst_ + "/docs/old/c.txt")) << watch.Output();
+  // Three of eleven are over the limit: nothing is done, the watch goes on.
+  for (int i = 0; i < 3; ++i)
+    std::filesystem::remove(src_ + "/file" + std::to_string(i) + ".txt");
+  ASSERT_TRUE(watch.ReadOutputUntil("AbNormal End")) << watch.Output();
+  EXPECT_NE(watch.Output().find("Deletion Limit Exceeded : 3 of 11 destination entries"),
+            std::string::npos)
+      << watch.Output();
+  EXPECT_TRUE(test::Exists(dst_ + "/file0.txt"));
+  watch.Signal(SIGTERM);
+  EXPECT_EQ(watch.Finish().exitCode, 143);
+}
+
 // A watch killed outright and started again converges: its first pass
 // compares the whole trees.
 TEST_F(WatchTest, AKilledWatchStartedAgainConverges) {

@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/posix_attributes.h"
 #include "platform/posix_destination.h"
+#include "platform/posix_fanotify_watch.h"
 #include "platform/posix_fd.h"
 #include "platform/posix_letter_case.h"
 #include "platform/posix_platform.h"
@@ -552,7 +553,12 @@ class PosixPlatform : public Platform {
   // Sizes first; then both files a block at a time, up to the first block
   // that differs.
   std::string FoldLetterCase(std::string_view name) override { return FoldLetterCaseUtf8(name); }
+  // Root marks the whole file system once; where it may not, or the kernel
+  // or file system cannot, a watch per folder.
   Result<std::unique_ptr<TreeWatch>> WatchTree(const std::string& root) override {
+    if (geteuid() == 0 && std::getenv("FTS_WATCH_WITH_INOTIFY") == nullptr) {
+      if (auto whole = WatchTreeWithFanotify(root)) return whole;
+    }
     return WatchTreeWithInotify(root);
   }
   Result<bool> IgnoresLetterCase(const std::string& path, bool mayWrite) override {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/posix_fd.h"
 #include "platform/posix_system_error.h"
@@ -43,40 +44,54 @@ class FanotifyTreeWatch : public TreeWatch {
         if (errno == EAGAIN || errno == EINTR) return Status::Ok();
         return SystemError("watch", root_);
       }
-      auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
-      for (ssize_t left = length; FAN_EVENT_OK(event, left); event = FAN_EVENT_NEXT(event, left)) {
-        Take(*event, changes);
+      // Events follow each other at any offset: each part is copied out
+      // before it is read.
+      for (std::size_t at = 0; at + sizeof(fanotify_event_metadata) <= std::size_t(length);) {
+        fanotify_event_metadata event;
+        std::memcpy(&event, buffer + at, sizeof event);
+        if (event.event_len < sizeof event || at + event.event_len > std::size_t(length)) break;
+        Take(event, std::string_view(buffer + at, event.event_len), changes);
+        at += event.event_len;
       }
     }
   }
 
  private:
-  void Take(const fanotify_event_metadata& event, TreeChanges& changes) {
+  void Take(const fanotify_event_metadata& event, std::string_view bytes, TreeChanges& changes) {
     if (event.mask & FAN_Q_OVERFLOW) {
       Lose("the queue of changes overflowed", changes);
       return;
     }
-    const char* at = reinterpret_cast<const char*>(&event) + event.metadata_len;
-    const char* end = reinterpret_cast<const char*>(&event) + event.event_len;
-    while (at + sizeof(fanotify_event_info_header) <= end) {
-      const auto* header = reinterpret_cast<const fanotify_event_info_header*>(at);
-      if (header->len == 0) break;
-      if (header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME ||
-          header->info_type == FAN_EVENT_INFO_TYPE_DFID) {
-        const auto* info = reinterpret_cast<const fanotify_event_info_fid*>(at);
-        const auto* handle = reinterpret_cast<const file_handle*>(info->handle);
-        const char* name = reinterpret_cast<const char*>(handle->f_handle) + handle->handle_bytes;
-        const bool named = header->info_type == FAN_EVENT_INFO_TYPE_DFID_NAME && *name != '\0' &&
-                           std::strcmp(name, ".") != 0;
-        Note(event.mask, *handle, named ? name : nullptr, changes);
+    for (std::size_t at = event.metadata_len;
+         at + sizeof(fanotify_event_info_header) <= bytes.size();) {
+      fanotify_event_info_header header;
+      std::memcpy(&header, bytes.data() + at, sizeof header);
+      if (header.len == 0 || at + header.len > bytes.size()) break;
+      if (header.info_type == FAN_EVENT_INFO_TYPE_DFID_NAME ||
+          header.info_type == FAN_EVENT_INFO_TYPE_DFID) {
+        // The header, the file system's id, then a file_handle and the name.
+        const std::size_t handleAt = at + sizeof(fanotify_event_info_fid);
+        file_handle handle;
+        if (handleAt + sizeof handle > at + header.len) break;
+        std::memcpy(&handle, bytes.data() + handleAt, sizeof handle);
+        const std::size_t nameAt = handleAt + sizeof handle + handle.handle_bytes;
+        if (nameAt > at + header.len) break;
+        const std::string_view handleBytes = bytes.substr(handleAt, nameAt - handleAt);
+        std::string name;
+        if (header.info_type == FAN_EVENT_INFO_TYPE_DFID_NAME) {
+          const std::string_view rest = bytes.substr(nameAt, at + header.len - nameAt);
+          name = std::string(rest.substr(0, rest.find('\0')));
+        }
+        const bool named = !name.empty() && name != ".";
+        Note(event.mask, handleBytes, named ? name.c_str() : nullptr, changes);
       }
-      at += header->len;
+      at += header.len;
     }
   }
 
   // An event in the folder `handle` names, on the entry `name` (none: the
   // folder itself).
-  void Note(std::uint64_t mask, const file_handle& handle, const char* name, TreeChanges& changes) {
+  void Note(std::uint64_t mask, std::string_view handle, const char* name, TreeChanges& changes) {
     std::string folder;
     if (!FolderOf(handle, folder)) return;  // outside the tree
     if (name == nullptr) {
@@ -101,16 +116,19 @@ class FanotifyTreeWatch : public TreeWatch {
 
   // The RelPath of the folder a handle stands for; false when it lies
   // outside the tree or is gone.
-  bool FolderOf(const file_handle& handle, std::string& relPath) {
-    const std::string key(reinterpret_cast<const char*>(&handle),
-                          sizeof(file_handle) + handle.handle_bytes);
+  // `handle` holds a file_handle and its bytes, as the event had them.
+  bool FolderOf(std::string_view handle, std::string& relPath) {
+    const std::string key(handle);
     if (auto known = folders_.find(key); known != folders_.end()) {
       if (!known->second.inside) return false;
       relPath = known->second.relPath;
       return true;
     }
-    Fd folder(
-        open_by_handle_at(rootFd_.Get(), const_cast<file_handle*>(&handle), O_PATH | O_CLOEXEC));
+    // Copied to memory aligned for the call.
+    std::vector<std::uint64_t> aligned((handle.size() + 7) / 8);
+    std::memcpy(aligned.data(), handle.data(), handle.size());
+    Fd folder(open_by_handle_at(rootFd_.Get(), reinterpret_cast<file_handle*>(aligned.data()),
+                                O_PATH | O_CLOEXEC));
     if (!folder.Valid()) return false;
     char path[PATH_MAX];
     const std::string self = "/proc/self/fd/" + std::to_string(folder.Get());

@@ -46,7 +46,8 @@ usage: bench/watch.sh [options]
   --work DIR           where the trees go (default: \$TMPDIR/fts-watch or /tmp/fts-watch)
   --out FILE           also write the report there (default: WORK/watch-PRESET-TIME.md)
   --settle SECONDS     wait this long before starting (default: auto, which waits
-                       until 6 minutes after the last large deletion in WORK)
+                       until 6 minutes after the last large deletion in WORK, or
+                       6 minutes after deleting a large leftover of a stopped run)
   --commit TEXT        commit to name in the report (default: HEAD)
   --keep               keep the trees and logs (in WORK/run-*)
 EOF
@@ -114,7 +115,9 @@ ticks=$(getconf CLK_TCK)
 mkdir -p "$work"
 work=$(realpath "$work")
 settle_stamp=$work/.last-large-deletion
+settle_auto=no
 if [[ $settle == auto ]]; then
+  settle_auto=yes
   settle=0
   if [[ -f $settle_stamp ]]; then
     read -r deleted_at deleted_files <"$settle_stamp" || true
@@ -123,14 +126,21 @@ if [[ $settle == auto ]]; then
   fi
 fi
 # Leftovers of runs that were stopped are deleted first, and then waited for.
+# A run folder ends in its script's process id: one whose script still runs
+# is another run's, and stays.
 leftovers=0
 for old in "$work"/run-*; do
   [[ -d $old ]] || continue
+  owner=${old##*-}
+  if [[ $owner =~ ^[0-9]+$ ]] && { tr '\0' ' ' <"/proc/$owner/cmdline"; } 2>/dev/null | grep -q 'watch\.sh'; then
+    say "leaving $old alone: its run (process $owner) goes on"
+    continue
+  fi
   say "deleting the leftover $old"
+  leftovers=$((leftovers + $(find "$old" | wc -l)))
   rm -rf "$old"
-  leftovers=1
 done
-((leftovers == 0)) || settle=360
+[[ $settle_auto == no || $leftovers -lt 50000 ]] || settle=360
 run_dir=$work/run-$(date +%Y%m%d-%H%M%S)-$$
 mkdir -p "$run_dir"
 src=$run_dir/src

@@ -74,18 +74,7 @@ command -v filefrag >/dev/null || { echo "clone.sh: filefrag (e2fsprogs) is miss
 
 say() { printf '[%(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
 
-if [[ -z $binary ]]; then
-  binary=$build_dir/FernwickTreeSyncer
-  [[ -n $treegen ]] || treegen=$build_dir/bench/fts_treegen
-  if [[ ! -x $binary || ! -x $treegen ]]; then
-    say "building FernwickTreeSyncer and fts_treegen (Release) in $build_dir"
-    cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build_dir" --target FernwickTreeSyncer fts_treegen >/dev/null
-  fi
-fi
-[[ -n $treegen ]] || treegen=$(dirname "$binary")/bench/fts_treegen
-binary=$(realpath "$binary")
-treegen=$(realpath "$treegen")
+find_tools clone.sh
 have_time=no
 /usr/bin/time -f '%e %M' true >/dev/null 2>&1 && have_time=yes
 

@@ -175,20 +175,7 @@ if [[ -n $rev && -z $binary ]]; then
   fi
   [[ -n $commit_label ]] || commit_label=$rev_id
 fi
-if [[ -z $binary ]]; then
-  binary=$build_dir/FernwickTreeSyncer
-  [[ -n $treegen ]] || treegen=$build_dir/bench/fts_treegen
-  if [[ ! -x $binary || ! -x $treegen ]]; then
-    say "building FernwickTreeSyncer and fts_treegen (Release) in $build_dir"
-    cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build_dir" --target FernwickTreeSyncer fts_treegen >/dev/null
-  fi
-fi
-[[ -n $treegen ]] || treegen=$(dirname "$binary")/bench/fts_treegen
-binary=$(realpath "$binary")
-treegen=$(realpath "$treegen")
-[[ -x $binary ]] || { echo "run.sh: no program at $binary" >&2; exit 2; }
-[[ -x $treegen ]] || { echo "run.sh: no tree generator at $treegen" >&2; exit 2; }
+find_tools run.sh
 
 # ---------------------------------------------------------------- work folder
 mkdir -p "$work"

@@ -28,3 +28,24 @@ timed_run() {
   [[ $have_time == no ]] || read -r _ kib user sys < <(tail -1 "$timefile")
   load=$(cut -d' ' -f1 /proc/loadavg)
 }
+
+# find_tools NAME: the program and the tree generator to measure, in binary
+# and treegen (made absolute): as given, or built (Release) in build_dir
+# when missing there. Uses repo, build_dir and say; NAME is the script's,
+# for its messages.
+find_tools() {
+  if [[ -z $binary ]]; then
+    binary=$build_dir/FernwickTreeSyncer
+    [[ -n $treegen ]] || treegen=$build_dir/bench/fts_treegen
+    if [[ ! -x $binary || ! -x $treegen ]]; then
+      say "building FernwickTreeSyncer and fts_treegen (Release) in $build_dir"
+      cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+      cmake --build "$build_dir" --target FernwickTreeSyncer fts_treegen >/dev/null
+    fi
+  fi
+  [[ -n $treegen ]] || treegen=$(dirname "$binary")/bench/fts_treegen
+  binary=$(realpath "$binary")
+  treegen=$(realpath "$treegen")
+  [[ -x $binary ]] || { echo "$1: no program at $binary" >&2; exit 2; }
+  [[ -x $treegen ]] || { echo "$1: no tree generator at $treegen" >&2; exit 2; }
+}

@@ -92,20 +92,7 @@ fail() {
 notes=()
 
 # ---------------------------------------------------------------- tools
-if [[ -z $binary ]]; then
-  binary=$build_dir/FernwickTreeSyncer
-  [[ -n $treegen ]] || treegen=$build_dir/bench/fts_treegen
-  if [[ ! -x $binary || ! -x $treegen ]]; then
-    say "building FernwickTreeSyncer and fts_treegen (Release) in $build_dir"
-    cmake -S "$repo" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build_dir" --target FernwickTreeSyncer fts_treegen >/dev/null
-  fi
-fi
-[[ -n $treegen ]] || treegen=$(dirname "$binary")/bench/fts_treegen
-binary=$(realpath "$binary")
-treegen=$(realpath "$treegen")
-[[ -x $binary ]] || { echo "watch.sh: no program at $binary" >&2; exit 2; }
-[[ -x $treegen ]] || { echo "watch.sh: no tree generator at $treegen" >&2; exit 2; }
+find_tools watch.sh
 have_time=no
 /usr/bin/time -f '%e %M' true >/dev/null 2>&1 && have_time=yes
 [[ $have_time == yes ]] || notes+=("GNU time is missing: no peak RSS for the one-shot runs.")

@@ -23,13 +23,6 @@ using test::ReadFile;
 using test::WriteFile;
 using namespace std::chrono_literals;
 
-std::size_t Count(const std::string& text, std::string_view part) {
-  std::size_t count = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-    ++count;
-  return count;
-}
-
 class WatchTest : public ::testing::Test {
  protected:
   WatchTest() {
@@ -102,9 +95,9 @@ TEST_F(WatchTest, EachKindOfChangeReachesTheDestinationInAPassOfItsOwn) {
   const std::string log = watch.Output();
   // A pass over one folder lists that folder, not the tree: the last pass
   // saw the root's entries and those of docs.
-  EXPECT_EQ(Count(log, "FernwickTreeSyncer Start"), 4u);
-  EXPECT_EQ(Count(log, "Copy File      : " + src_ + "/docs/a.txt"), 2u);
-  EXPECT_EQ(Count(log, "Copy File      : " + src_ + "/top.txt"), 1u);
+  EXPECT_EQ(test::Occurrences(log, "FernwickTreeSyncer Start"), 4u);
+  EXPECT_EQ(test::Occurrences(log, "Copy File      : " + src_ + "/docs/a.txt"), 2u);
+  EXPECT_EQ(test::Occurrences(log, "Copy File      : " + src_ + "/top.txt"), 1u);
 
   // SIGTERM while waiting: a clean stop, nothing left behind.
   watch.Signal(SIGTERM);

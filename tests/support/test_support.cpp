@@ -77,4 +77,12 @@ std::vector<std::string> InWalkOrder(const std::vector<std::string>& relPaths,
   return ordered;
 }
 
+std::size_t Occurrences(std::string_view text, std::string_view part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string_view::npos;
+       at = text.find(part, at + part.size()))
+    ++count;
+  return count;
+}
+
 }  // namespace fts::test

@@ -60,6 +60,9 @@ std::string ReadDeepFile(const std::string& root, const std::string& relPath);
 // ending in the separator.
 std::vector<std::string> ListTree(const std::string& root);
 
+// How many times `part` stands in `text`, not overlapping.
+std::size_t Occurrences(std::string_view text, std::string_view part);
+
 // The built FernwickTreeSyncer.
 std::string BinaryPath();
 

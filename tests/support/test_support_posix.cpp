@@ -193,17 +193,6 @@ ChildProcess::~ChildProcess() {
   }
 }
 
-namespace {
-
-std::size_t Occurrences(const std::string& text, std::string_view part) {
-  std::size_t count = 0;
-  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
-    ++count;
-  return count;
-}
-
-}  // namespace
-
 bool ChildProcess::ReadOutputUntil(std::string_view text, std::size_t times) {
   while (Occurrences(running_->outText, text) < times) {
     if (running_->out < 0 || !ReadSome(running_->out, running_->outText)) {

@@ -1,11 +1,26 @@
 #include "mirror/action_pipeline.h"
 
+#include <algorithm>
+
 #include "platform/interrupt_cleanup.h"
 
 namespace fts {
+namespace {
 
-ActionPipeline::ActionPipeline(int jobs, ConsoleLog& log)
-    : log_(log), jobs_(jobs), window_(static_cast<std::size_t>(jobs) * 16) {}
+// Moving this many bytes weighs as much as one more action: about what a
+// local disk copies while it makes a file.
+constexpr double kBytesPerAction = 256.0 * 1024;
+// Lanes a worker looks through for a folder no other worker acts in.
+constexpr std::size_t kLanesLookedAt = 64;
+
+}  // namespace
+
+ActionPipeline::ActionPipeline(WorkerCount workers, ConsoleLog& log)
+    : log_(log),
+      count_(workers),
+      // Room to look ahead for other folders, a few folders' worth.
+      window_(std::max<std::size_t>(static_cast<std::size_t>(workers.count) * 64, 256)),
+      allowed_(static_cast<std::size_t>(workers.count)) {}
 
 ActionPipeline::~ActionPipeline() {
   {
@@ -17,36 +32,89 @@ ActionPipeline::~ActionPipeline() {
     worker.join();
 }
 
-void ActionPipeline::Submit(std::string line, std::function<Status()> action, OnDone onDone) {
-  if (jobs_ <= 1) {
-    Task task{std::move(line), std::move(action), std::move(onDone), {}, {}, false};
+void ActionPipeline::BeginStep() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stepWorkers_ = 0;
+  if (!count_.adaptive) return;
+  WorkerTuner::Settings settings;
+  settings.most = count_.count;
+  tuner_.emplace(settings);
+  allowed_ = static_cast<std::size_t>(tuner_->Workers());
+}
+
+void ActionPipeline::Submit(std::string line, std::function<Status()> action, OnDone onDone,
+                            ActionPlace place) {
+  if (count_.count <= 1 && !count_.adaptive) {
+    Task task{std::move(line), std::move(action), std::move(onDone), {}, {}, {}, true, false};
     task.status = task.action();
+    stepWorkers_ = 1;
     Log(task);
     return;
   }
-  bool startWorker = false;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    tasks_.push_back({std::move(line), std::move(action), std::move(onDone), {}, {}, false});
-    // Workers start as the actions come, so that a run with few actions
-    // starts few threads: one more whenever the waiting workers are fewer
-    // than the actions not yet taken.
-    startWorker =
-        tasks_.size() - nextToStart_ > idle_ && workers_.size() < static_cast<std::size_t>(jobs_);
+    const std::uint64_t number = firstNumber_ + tasks_.size();
+    const std::size_t folder = place.folder;
+    tasks_.push_back({std::move(line),
+                      std::move(action),
+                      std::move(onDone),
+                      std::move(place),
+                      {},
+                      {},
+                      false,
+                      false});
+    if (lanes_.empty() || lanes_.back().folder != folder) lanes_.push_back({folder, {}});
+    lanes_.back().tasks.push_back(number);
+    wake = idle_ > 0 && CanStart();
   }
-  workToDo_.notify_one();
-  if (startWorker) {
-    const int worker = static_cast<int>(workers_.size());
-    workers_.emplace_back([this, worker] { Work(worker); });
-  }
+  if (wake) workToDo_.notify_one();
+  StartWorkersAsNeeded();
   LogDone(false);
   while (tasks_.size() >= window_)
     LogDone(true);
 }
 
+void ActionPipeline::StartWorkersAsNeeded() {
+  // Workers start as the actions come, so that a run with few actions
+  // starts few threads: one more whenever the waiting workers are fewer
+  // than the actions not yet started.
+  std::size_t unstarted = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (workers_.size() >= allowed_) return;
+    for (const Lane& lane : lanes_)
+      unstarted += lane.tasks.size();
+    if (unstarted <= idle_) return;
+  }
+  const int worker = static_cast<int>(workers_.size());
+  workers_.emplace_back([this, worker] { Work(worker); });
+}
+
 void ActionPipeline::Drain() {
-  while (jobs_ > 1 && !tasks_.empty())
+  while (!tasks_.empty())
     LogDone(true);
+}
+
+int ActionPipeline::EndStep() {
+  Drain();
+  return stepWorkers_;
+}
+
+std::optional<std::size_t> ActionPipeline::PickLane() {
+  std::optional<std::size_t> busy;
+  const std::size_t looked = std::min(lanes_.size(), kLanesLookedAt);
+  for (std::size_t lane = 0; lane < looked; ++lane) {
+    const std::uint64_t first = lanes_[lane].tasks.front();
+    if (At(first).place.inOrder && first != nextToStart_) continue;
+    if (std::find(busyFolders_.begin(), busyFolders_.end(), lanes_[lane].folder) ==
+        busyFolders_.end()) {
+      return lane;
+    }
+    if (!busy) busy = lane;
+  }
+  // Every folder in sight has a worker: the earliest action goes next.
+  return busy;
 }
 
 void ActionPipeline::Work(int worker) {
@@ -54,11 +122,24 @@ void ActionPipeline::Work(int worker) {
   KeepInterruptsAway();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    ++idle_;
-    workToDo_.wait(lock, [&] { return stopping_ || (!holding_ && nextToStart_ < tasks_.size()); });
-    --idle_;
-    if (nextToStart_ >= tasks_.size()) return;  // stopping, nothing left
-    Task& task = tasks_[nextToStart_++];
+    if (!CanStart()) {
+      if (!holding_ && running_ < allowed_) starved_ = true;
+      ++idle_;
+      workToDo_.wait(lock, [&] { return stopping_ || CanStart(); });
+      --idle_;
+      // Once stopping, the actions given are still carried out.
+      if (!CanStart()) return;
+    }
+    const std::size_t lane = *PickLane();
+    const std::uint64_t number = lanes_[lane].tasks.front();
+    lanes_[lane].tasks.pop_front();
+    if (lanes_[lane].tasks.empty())
+      lanes_.erase(lanes_.begin() + static_cast<std::ptrdiff_t>(lane));
+    Task& task = At(number);
+    task.started = true;
+    while (nextToStart_ < firstNumber_ + tasks_.size() && At(nextToStart_).started)
+      ++nextToStart_;
+    busyFolders_.push_back(task.place.folder);
     ++running_;
     lock.unlock();
     try {
@@ -67,21 +148,45 @@ void ActionPipeline::Work(int worker) {
       task.error = std::current_exception();
     }
     lock.lock();
-    --running_;
-    task.done = true;
-    taskDone_.notify_all();
+    Finish(task, number);
+  }
+}
+
+void ActionPipeline::Finish(Task& task, std::uint64_t number) {
+  --running_;
+  busyFolders_.erase(std::find(busyFolders_.begin(), busyFolders_.end(), task.place.folder));
+  task.done = true;
+  if (tuner_) {
+    const double weight =
+        1 + (task.place.bytes ? static_cast<double>(*task.place.bytes) / kBytesPerAction : 0);
+    if (!starved_) stepWorkers_ = static_cast<int>(allowed_);
+    const std::size_t before = allowed_;
+    if (tuner_->Finished(WorkerTuner::Clock::now(), weight, starved_)) {
+      allowed_ = static_cast<std::size_t>(tuner_->Workers());
+      if (allowed_ > before) workToDo_.notify_all();
+    }
+    starved_ = false;
+  }
+  // The giving thread is woken only for what it waits for.
+  if ((waitingForFront_ && number == firstNumber_) || (waitingForIdle_ && running_ == 0)) {
+    taskDone_.notify_one();
   }
 }
 
 void ActionPipeline::LogDone(bool wait) {
   for (;;) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (wait) taskDone_.wait(lock, [&] { return tasks_.front().done; });
+    if (wait && !tasks_.empty()) {
+      waitingForFront_ = true;
+      taskDone_.wait(lock, [&] { return tasks_.front().done; });
+      waitingForFront_ = false;
+    }
     wait = false;
     if (tasks_.empty() || !tasks_.front().done) return;
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
-    --nextToStart_;
+    ++firstNumber_;
+    if (stepWorkers_ == 0) stepWorkers_ = static_cast<int>(allowed_);
     lock.unlock();
     if (task.error) std::rethrow_exception(task.error);
     if (!task.status && task.status.IsNoSpace()) RunAlone(task);
@@ -92,7 +197,9 @@ void ActionPipeline::LogDone(bool wait) {
 void ActionPipeline::RunAlone(Task& task) {
   std::unique_lock<std::mutex> lock(mutex_);
   holding_ = true;
+  waitingForIdle_ = true;
   taskDone_.wait(lock, [&] { return running_ == 0; });
+  waitingForIdle_ = false;
   lock.unlock();
   struct Release {
     ActionPipeline& pipeline;

@@ -121,7 +121,7 @@ class MirrorActions {
         destination_(inventories.destination.name),
         plan_(plan),
         backup_(platform, plan.backupRoot),
-        pipeline_(plan.dryRun ? 1 : std::max(plan.jobs, 1), log) {
+        pipeline_(plan.dryRun ? WorkerCount{} : plan.workers, log) {
     const CarriedItems carried =
         plan.faithful != nullptr ? plan.faithful->rules.carried : CarriedItems{};
     for (const std::string& root : plan.toRoots)
@@ -169,6 +169,7 @@ class MirrorActions {
   // Each pending destination file goes: deleted, or moved to the backup
   // folder.
   void DeletePendingFiles() {
+    pipeline_.BeginStep();
     const bool backup = !plan_.backupRoot.empty();
     ReadWholeInventory(
         platform_, destination_, Records::kPending, [&](const TStrArrayClass& record) {
@@ -202,10 +203,11 @@ class MirrorActions {
               });
           return true;
         });
-    pipeline_.Drain();
+    counts_.workers.deletions = pipeline_.EndStep();
   }
 
   void RemovePendingDirectories(std::int64_t highestDepth) {
+    pipeline_.BeginStep();
     SweepLevels(destination_, highestDepth, 0, [&](const TStrArrayClass& record) {
       std::string path = UnescapeRecordPath(record.GetItem(kFullPathField));
       std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
@@ -215,6 +217,7 @@ class MirrorActions {
             return onTree([&](DestinationTree& t) { return t.RemoveDirectory(relPath); });
           });
     });
+    counts_.workers.removals = pipeline_.EndStep();
   }
 
   void MakePendingDirectories(std::int64_t highestDepth) {
@@ -222,6 +225,7 @@ class MirrorActions {
     // A folder the run makes gets the weighed and carried attributes at once.
     const bool withAttributes = faithful != nullptr && (faithful->rules.compare.attributes ||
                                                         faithful->rules.carried.Any());
+    pipeline_.BeginStep();
     SweepLevels(source_, 0, highestDepth, [&](const TStrArrayClass& record) {
       const std::string relPath = UnescapeRecordPath(record.GetItem(kRelPathField));
       if (const CaseClash* clash = ClashOf(relPath)) {
@@ -249,6 +253,7 @@ class MirrorActions {
             });
       }
     });
+    counts_.workers.folders = pipeline_.EndStep();
   }
 
   // True for a source folder whose permissions keep its owner from writing
@@ -269,6 +274,7 @@ class MirrorActions {
   }
 
   void CopyPendingFiles() {
+    pipeline_.BeginStep();
     if (plan_.observer != nullptr && plan_.observer->WantsCopyTotals()) TellCopiesBegin();
     ReadWholeInventory(
         platform_, source_, Records::kNeedingAction, [&](const TStrArrayClass& record) {
@@ -297,6 +303,7 @@ class MirrorActions {
         });
     pipeline_.Drain();
     SealFolders();
+    counts_.workers.copies = pipeline_.EndStep();
   }
 
   DestinationTree::Replace ReplaceFor(const std::string& to) const {
@@ -322,7 +329,9 @@ class MirrorActions {
       });
     };
     std::function<Status()> action = copy;
+    bool follower = false;  // waits for the copy of its group's first name
     if (std::shared_ptr<LinkAnchor> anchor = AnchorFor(root, group, relPath); anchor) {
+      follower = true;
       action = [onTree, anchor, relPath, replace, copy] {
         // Where the first name could not be copied, this one is copied.
         if (!anchor->WaitMade()) return copy();
@@ -338,7 +347,7 @@ class MirrorActions {
       };
     }
     Act({"Copy File", from, std::move(to)}, counts_.filesCopied, std::move(action),
-        [this, bytes](const Status&) { counts_.bytesCopied += *bytes; });
+        [this, bytes](const Status&) { counts_.bytesCopied += *bytes; }, {0, follower, bytes});
   }
 
   // The anchor a new name of `group` is linked to, nullptr where the name is
@@ -458,25 +467,31 @@ class MirrorActions {
   // Logs an action that fails before it is tried, in a dry run too.
   void Refuse(ActionRecord record, Status failure) {
     Act(
-        std::move(record), counts_.failed, [failure] { return failure; }, {}, true);
+        std::move(record), counts_.failed, [failure] { return failure; }, {}, {}, true);
   }
 
   // Gives one action to the pipeline (in a dry run, an action that does
   // nothing unless it is `refused`), which logs it, and its failure on the
   // line after.
   void Act(ActionRecord record, std::int64_t& done, std::function<Status()> action,
-           std::function<void(const Status&)> onDone = {}, bool refused = false) {
+           std::function<void(const Status&)> onDone = {}, ActionPlace place = {},
+           bool refused = false) {
     if (plan_.dryRun && !refused) action = [] { return Status::Ok(); };
+    // The folder whose entries the action makes or deletes.
+    const std::string_view entry = record.action == "Copy File" ? record.to : record.path;
+    place.folder = std::hash<std::string_view>{}(entry.substr(0, entry.rfind(kPathSeparator) + 1));
     std::string line = LineOf(record);
-    pipeline_.Submit(std::move(line), std::move(action),
-                     [this, &done, record = std::move(record),
-                      onDone = std::move(onDone)](const Status& status) {
-                       ++(status ? done : counts_.failed);
-                       if (onDone) onDone(status);
-                       if (plan_.observer == nullptr) return;
-                       if (!status) plan_.observer->ActionFailed(record, status);
-                       plan_.observer->ActionDone(counts_);
-                     });
+    pipeline_.Submit(
+        std::move(line), std::move(action),
+        [this, &done, record = std::move(record),
+         onDone = std::move(onDone)](const Status& status) {
+          ++(status ? done : counts_.failed);
+          if (onDone) onDone(status);
+          if (plan_.observer == nullptr) return;
+          if (!status) plan_.observer->ActionFailed(record, status);
+          plan_.observer->ActionDone(counts_);
+        },
+        std::move(place));
   }
 
   Platform& platform_;

@@ -10,6 +10,7 @@
 
 #include "inventory/copy_rules.h"
 #include "inventory/inventory_files.h"
+#include "mirror/action_pipeline.h"
 #include "mirror/name_clashes.h"
 #include "platform/platform.h"
 #include "run/console_log.h"
@@ -25,6 +26,14 @@ struct ActionCounts {
   std::int64_t failed = 0;  // each logged with an "Action Failed    : " line
   std::uint64_t bytesCopied = 0;
   std::int64_t attributesSet = 0;  // entries mended in place
+  // How many workers each step ran on: the count it settled on where the
+  // count adapts; 0 for a step without actions.
+  struct StepWorkers {
+    int deletions = 0;  // files deleted or moved to the backup folder
+    int removals = 0;   // folders removed
+    int folders = 0;    // folders made
+    int copies = 0;     // files copied and entries mended
+  } workers;
 
   std::int64_t Done() const {
     return filesDeleted + foldersRemoved + foldersMade + filesCopied + failed + attributesSet;
@@ -65,7 +74,7 @@ struct FaithfulCopies {
 struct MirrorPlan {
   const std::vector<std::string>& toRoots;  // each ends in the separator
   bool dryRun = false;
-  int jobs = 1;  // actions carried out at a time
+  WorkerCount workers;  // actions carried out at a time
   // Where deleted and replaced files go instead of being deleted: a folder
   // (ending in the separator) and the run's own folder in it; empty: none.
   std::string backupRoot;

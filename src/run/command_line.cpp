@@ -172,9 +172,13 @@ bool TakeSwitchValues(Platform& platform, CommandLine& parsed, std::string& reas
     }
   }
   for (const std::string& jobs : ValuesOf(table, "jobs")) {
+    if (jobs == "auto") {
+      parsed.jobs = 0;
+      continue;
+    }
     const auto count = ParseCount(jobs);
     if (!count || *count < 1 || *count > kMostJobs) {
-      reason = "--jobs takes a count from 1 to " + std::to_string(kMostJobs) + ": " + jobs;
+      reason = "--jobs takes auto or a count from 1 to " + std::to_string(kMostJobs) + ": " + jobs;
       return false;
     }
     parsed.jobs = static_cast<int>(*count);

@@ -73,7 +73,7 @@ struct CommandLine {
   std::optional<DeletionLimit> deletionLimit;
   ExclusionRules exclusions;
   std::string backupDir;  // as typed; empty without one
-  int jobs = 0;           // 0: the program's choice
+  int jobs = 0;           // 0: auto, each step finds its count
   bool stats = false;
   std::string reportFile;
   bool progress = false;

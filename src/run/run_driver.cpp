@@ -32,7 +32,7 @@ constexpr std::array<std::string_view, 23> kUsage = {
     "  --exclude=PATTERN   : leave out the entries that PATTERN matches (may be repeated)",
     "  --exclude-from=FILE : leave out the entries that a pattern of FILE matches",
     "  --backup-dir=PATH   : move deleted and replaced files to PATH/<run start>/",
-    "  --jobs=N            : carry out N actions at a time",
+    "  --jobs=N|auto       : carry out N actions at a time, or as many as pay (default)",
     "  --stats             : end the log with the run's figures",
     "  --report=FILE       : write the run's figures and failures to FILE as JSON",
     "  --progress          : show the run's progress on a terminal",
@@ -67,8 +67,11 @@ void LogDryRunNotice(ConsoleLog& log) {
     log.WriteLog(line);
 }
 
-// How many actions a run carries out at a time unless told (see README).
+// How many pairs of files the content comparison reads at a time unless
+// told (see README).
 constexpr int kDefaultJobs = 8;
+// The most actions each step of --jobs=auto tries at a time.
+constexpr int kMostAdaptiveJobs = 16;
 
 // "YYYY-MM-DD_HHMMSS": the name of a run's own folder in the backup folder.
 std::string RunFolderName(const LocalDateTime& start) {
@@ -185,7 +188,8 @@ class RunSequence {
     const FaithfulCopies faithful{rules, &listed.sourceLinkLeaders, &marked.linkAnchors};
     MirrorPlan plan{roots.toRoots,
                     dryRun,
-                    commandLine_.jobs > 0 ? commandLine_.jobs : kDefaultJobs,
+                    commandLine_.jobs > 0 ? WorkerCount{commandLine_.jobs, false}
+                                          : WorkerCount{kMostAdaptiveJobs, true},
                     {},
                     {},
                     monitor_,

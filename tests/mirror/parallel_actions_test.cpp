@@ -38,13 +38,13 @@ void MakeTrees(const std::string& src, const std::string& dst) {
   }
 }
 
-TEST(ParallelActionsTest, TheLogIsTheSameWithOneJobAndWithEight) {
+TEST(ParallelActionsTest, TheLogIsTheSameWithOneJobAndWithMany) {
   test::TempDir dir;
   const std::string src = dir / "src", dst = dir / "dst", bin = dir / "bin";
   MakeDirs(bin);
   std::vector<std::string> logs;
   std::vector<int> codes;
-  for (const char* jobs : {"--jobs=1", "--jobs=8", "--jobs=8", "--jobs=3"}) {
+  for (const char* jobs : {"--jobs=1", "--jobs=8", "--jobs=8", "--jobs=3", "--jobs=auto"}) {
     MakeTrees(src, dst);
     test::FaultPlatform platform;
     platform.exeFolder = bin + "/";
@@ -60,7 +60,7 @@ TEST(ParallelActionsTest, TheLogIsTheSameWithOneJobAndWithEight) {
       log += line + "\n";
     logs.push_back(log);
   }
-  EXPECT_EQ(codes, (std::vector<int>{3, 3, 3, 3}));
+  EXPECT_EQ(codes, (std::vector<int>{3, 3, 3, 3, 3}));
   EXPECT_GT(std::count(logs[0].begin(), logs[0].end(), '\n'), 350);
   EXPECT_NE(logs[0].find("Action Failed    : Injected failure"), std::string::npos);
   for (std::size_t i = 1; i < logs.size(); ++i)

@@ -123,7 +123,7 @@ TEST_F(RunDriverTest, HelpPrintsTheUsageAlone) {
               "repeated)\n"
               "  --exclude-from=FILE : leave out the entries that a pattern of FILE matches\n"
               "  --backup-dir=PATH   : move deleted and replaced files to PATH/<run start>/\n"
-              "  --jobs=N            : carry out N actions at a time\n"
+              "  --jobs=N|auto       : carry out N actions at a time, or as many as pay (default)\n"
               "  --stats             : end the log with the run's figures\n"
               "  --report=FILE       : write the run's figures and failures to FILE as JSON\n"
               "  --progress          : show the run's progress on a terminal\n"

@@ -24,6 +24,7 @@
 #include "platform/interrupt_cleanup.h"
 #include "platform/posix_attributes.h"
 #include "platform/posix_fd.h"
+#include "platform/posix_kept_folders.h"
 #include "platform/posix_system_error.h"
 #include "platform/refused_name.h"
 
@@ -229,8 +230,10 @@ class PosixDestinationTree : public DestinationTree {
   }
 
   Status RemoveDirectory(std::string_view relPath) override {
-    return AtParent("remove", relPath, [](int parent, const char* name) {
-      return unlinkat(parent, name, AT_REMOVEDIR) == 0;
+    return AtParent("remove", relPath, [this](int parent, const char* name) {
+      if (unlinkat(parent, name, AT_REMOVEDIR) != 0) return false;
+      keptFolders_.Forget();
+      return true;
     });
   }
 
@@ -273,7 +276,7 @@ class PosixDestinationTree : public DestinationTree {
     std::string_view parentPath;
     std::string_view nameView;
     SplitLast(relPath, parentPath, nameView);
-    auto parent = OpenFolder(parentPath, to, "copy to");
+    auto parent = OpenFolderKept(parentPath, to, "copy to");
     if (!parent) return parent.status();
     const Target target{parent->fd, std::string(nameView), to, replace};
     if (Status copied = CopyOpenFile({in->Get(), from}, st, target); !copied) return copied;
@@ -656,13 +659,27 @@ class PosixDestinationTree : public DestinationTree {
     return folder;
   }
 
+  // As OpenFolder, the handle kept for the calling thread's next action.
+  // Only for an action that opens no other folder of the tree meanwhile.
+  Result<Folder> OpenFolderKept(std::string_view relFolder, const std::string& errorPath,
+                                std::string_view operation) {
+    if (relFolder.empty()) return OpenFolder(relFolder, errorPath, operation);
+    Folder kept;
+    kept.fd = keptFolders_.Find(relFolder);
+    if (kept.fd >= 0) return kept;
+    auto opened = OpenFolder(relFolder, errorPath, operation);
+    if (!opened) return opened;
+    kept.fd = keptFolders_.Keep(relFolder, std::move(opened->owned));
+    return kept;
+  }
+
   template <typename Action>
   Status AtParent(std::string_view operation, std::string_view relPath, Action action) {
     const std::string path = rootPath_ + std::string(relPath);
     std::string_view parentPath;
     std::string_view name;
     SplitLast(relPath, parentPath, name);
-    auto parent = OpenFolder(parentPath, path, operation);
+    auto parent = OpenFolderKept(parentPath, path, operation);
     if (!parent) return parent.status();
     if (!action(parent->fd, std::string(name).c_str())) return SystemError(operation, path);
     return Status::Ok();
@@ -954,9 +971,10 @@ class PosixDestinationTree : public DestinationTree {
   Fd root_;
   std::string rootPath_;  // ends in the separator
   PosixCopyOptions options_;
+  PosixKeptFolders keptFolders_;
   std::atomic<std::uint64_t> copyCounter_{0};
-  std::atomic<unsigned> carried_{0};  // kOwner, kXattrs, kAcls
-  std::atomic<bool> cloning_{true};   // false once a clone was refused for good
+  std::atomic<unsigned> carried_{0};       // kOwner, kXattrs, kAcls
+  std::atomic<bool> cloning_{true};        // false once a clone was refused for good
   std::atomic<int> renameResetsTime_{-1};  // -1: not known yet
   // False once naming an unnamed file by its handle was refused.
   std::atomic<bool> namesFromHandle_{true};

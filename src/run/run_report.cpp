@@ -70,6 +70,7 @@ std::uint64_t RunFigures::CopyRate() const {
 }
 
 std::vector<std::string> StatsLines(const RunFigures& f) {
+  const ActionCounts::StepWorkers& w = f.actions.workers;
   const std::pair<const char*, std::string> kLines[] = {
       {"Source Files", std::to_string(f.sourceFiles)},
       {"Source Folders", std::to_string(f.sourceFolders)},
@@ -87,6 +88,9 @@ std::vector<std::string> StatsLines(const RunFigures& f) {
       {"Comparison Seconds", Seconds(f.comparisonSeconds)},
       {"Action Seconds", Seconds(f.actionSeconds)},
       {"Copy Rate Bytes/s", std::to_string(f.CopyRate())},
+      {"Workers", "Delete File " + std::to_string(w.deletions) + ", Remove Directory " +
+                      std::to_string(w.removals) + ", Make Directory " + std::to_string(w.folders) +
+                      ", Copy File " + std::to_string(w.copies)},
   };
   std::vector<std::string> lines;
   auto add = [&lines](std::string line, const std::string& value) {
@@ -109,6 +113,7 @@ void RunRecord::AddFailure(const ActionRecord& action, const std::string& cause)
 
 std::string ReportJson(const RunRecord& r, std::size_t* exitCodeAt) {
   const RunFigures& f = r.figures;
+  const ActionCounts::StepWorkers& w = f.actions.workers;
   std::string json = "{\n";
   auto field = [&](const char* name, const std::string& value, bool last = false) {
     json += "  \"" + std::string(name) + "\": " + value + (last ? "\n" : ",\n");
@@ -144,6 +149,10 @@ std::string ReportJson(const RunRecord& r, std::size_t* exitCodeAt) {
       {"actionSeconds", Seconds(f.actionSeconds)},
       {"copyRateBytesPerSecond", std::to_string(f.CopyRate())},
       {"attributesSet", std::to_string(f.actions.attributesSet)},
+      {"workers", "{\"deleteFile\": " + std::to_string(w.deletions) +
+                      ", \"removeDirectory\": " + std::to_string(w.removals) +
+                      ", \"makeDirectory\": " + std::to_string(w.folders) +
+                      ", \"copyFile\": " + std::to_string(w.copies) + "}"},
   };
   for (std::size_t i = 0; i < std::size(kFigures); ++i) {
     json += "    \"" + std::string(kFigures[i].first) + "\": " + kFigures[i].second +

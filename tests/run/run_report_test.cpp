@@ -6,6 +6,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <regex>
 
 #include "run/run_driver.h"
 #include "support/fault_platform.h"
@@ -78,7 +79,12 @@ TEST_F(RunReportTest, TheFiguresAgreeWithTheLog) {
       {"--stats", "--exclude=*.tmp", "--report=" + report_, src_, dst_}, platform_);
   EXPECT_EQ(exitCode, 3);
   const auto stats = Stats(platform_.out);
-  EXPECT_EQ(stats.size(), 16u);
+  EXPECT_EQ(stats.size(), 17u);
+  // Each step with actions ran on the workers it settled on, at least one.
+  EXPECT_TRUE(std::regex_match(stats.at("Workers"),
+                               std::regex("Delete File [1-9][0-9]*, Remove Directory [1-9][0-9]*, "
+                                          "Make Directory [1-9][0-9]*, Copy File [1-9][0-9]*")))
+      << stats.at("Workers");
   EXPECT_EQ(stats.at("Source Files"), "4");
   EXPECT_EQ(stats.at("Source Folders"), "2");
   EXPECT_EQ(stats.at("Destination Files"), "3");
@@ -116,6 +122,21 @@ TEST_F(RunReportTest, TheFiguresAgreeWithTheLog) {
   EXPECT_FALSE(test::Exists(report_ + ".tmp-" + std::to_string(getpid())));
 }
 
+// A fixed count is the count of every step that has actions; a step
+// without any ran on none.
+TEST_F(RunReportTest, TheWorkersOfAFixedCount) {
+  std::filesystem::remove_all(dst_);
+  MakeDirs(dst_);
+  RunFernwickTreeSyncer({"--stats", "--jobs=3", "--report=" + report_, src_, dst_}, platform_);
+  EXPECT_EQ(Stats(platform_.out).at("Workers"),
+            "Delete File 0, Remove Directory 0, Make Directory 3, Copy File 3");
+  const std::string json = ReadFile(report_);
+  EXPECT_NE(json.find(R"("workers": {"deleteFile": 0, "removeDirectory": 0, "makeDirectory": 3, )"
+                      R"("copyFile": 3})"),
+            std::string::npos)
+      << json;
+}
+
 // In a dry run the figures come after the closing notice; the log before
 // them is the same as without --stats.
 TEST_F(RunReportTest, StatsComeLastAndChangeNothingBefore) {
@@ -125,7 +146,7 @@ TEST_F(RunReportTest, StatsComeLastAndChangeNothingBefore) {
   RunFernwickTreeSyncer({"-n", "--stats", src_, dst_}, platform_);
   const Lines without = WithoutStamps(plain.out);
   const Lines with = WithoutStamps(platform_.out);
-  ASSERT_EQ(with.size(), without.size() + 16);
+  ASSERT_EQ(with.size(), without.size() + 17);
   EXPECT_TRUE(std::equal(without.begin(), without.end(), with.begin()));
   EXPECT_EQ(with[without.size()], "[--dry-run] Source Files        : 5");
 }

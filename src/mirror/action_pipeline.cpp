@@ -23,12 +23,14 @@ ActionPipeline::ActionPipeline(WorkerCount workers, ConsoleLog& log)
       allowed_(static_cast<std::size_t>(workers.count)) {}
 
 ActionPipeline::~ActionPipeline() {
+  std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
+    workers.swap(workers_);
   }
   workToDo_.notify_all();
-  for (std::thread& worker : workers_)
+  for (std::thread& worker : workers)
     worker.join();
 }
 
@@ -66,29 +68,30 @@ void ActionPipeline::Submit(std::string line, std::function<Status()> action, On
                       false});
     if (lanes_.empty() || lanes_.back().folder != folder) lanes_.push_back({folder, {}});
     lanes_.back().tasks.push_back(number);
+    ++unstarted_;
     wake = idle_ > 0 && CanStart();
   }
   if (wake) workToDo_.notify_one();
-  StartWorkersAsNeeded();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    StartWorkersAsNeeded();
+  }
   LogDone(false);
   while (tasks_.size() >= window_)
     LogDone(true);
 }
 
-void ActionPipeline::StartWorkersAsNeeded() {
+bool ActionPipeline::StartWorkersAsNeeded() {
   // Workers start as the actions come, so that a run with few actions
   // starts few threads: one more whenever the waiting workers are fewer
   // than the actions not yet started.
-  std::size_t unstarted = 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (workers_.size() >= allowed_) return;
-    for (const Lane& lane : lanes_)
-      unstarted += lane.tasks.size();
-    if (unstarted <= idle_) return;
-  }
+  if (stopping_ || workers_.size() >= allowed_) return false;
+  // Counting the workers starting, which are not idle yet.
+  if (unstarted_ <= idle_ + starting_) return false;
   const int worker = static_cast<int>(workers_.size());
+  ++starting_;
   workers_.emplace_back([this, worker] { Work(worker); });
+  return true;
 }
 
 void ActionPipeline::Drain() {
@@ -121,6 +124,7 @@ void ActionPipeline::Work(int worker) {
   SetInterruptCleanupWorker(worker);
   KeepInterruptsAway();
   std::unique_lock<std::mutex> lock(mutex_);
+  --starting_;
   for (;;) {
     if (!CanStart()) {
       if (!holding_ && running_ < allowed_) starved_ = true;
@@ -137,6 +141,7 @@ void ActionPipeline::Work(int worker) {
       lanes_.erase(lanes_.begin() + static_cast<std::ptrdiff_t>(lane));
     Task& task = At(number);
     task.started = true;
+    --unstarted_;
     while (nextToStart_ < firstNumber_ + tasks_.size() && At(nextToStart_).started)
       ++nextToStart_;
     busyFolders_.push_back(task.place.folder);
@@ -163,7 +168,12 @@ void ActionPipeline::Finish(Task& task, std::uint64_t number) {
     const std::size_t before = allowed_;
     if (tuner_->Finished(WorkerTuner::Clock::now(), weight, starved_)) {
       allowed_ = static_cast<std::size_t>(tuner_->Workers());
-      if (allowed_ > before) workToDo_.notify_all();
+      if (allowed_ > before) {
+        workToDo_.notify_all();
+        // The giving thread may be waiting for the step's end.
+        while (workers_.size() < allowed_ && StartWorkersAsNeeded())
+          ;
+      }
     }
     starved_ = false;
   }

@@ -95,7 +95,9 @@ class ActionPipeline {
   std::optional<std::size_t> PickLane();
   bool CanStart() { return !holding_ && running_ < allowed_ && PickLane().has_value(); }
   void Finish(Task& task, std::uint64_t number);
-  void StartWorkersAsNeeded();
+  // Starts one more worker where one is needed and allowed; with the
+  // mutex held. True when it started one.
+  bool StartWorkersAsNeeded();
   // Logs the done tasks at the front; with `wait`, first waits for the one
   // at the front.
   void LogDone(bool wait);
@@ -115,9 +117,11 @@ class ActionPipeline {
   std::uint64_t nextToStart_ = 0;     // every task before it has started
   std::deque<Lane> lanes_;
   std::vector<std::size_t> busyFolders_;  // of the tasks under way
+  std::size_t unstarted_ = 0;             // tasks given and not yet started
   std::size_t running_ = 0;               // tasks under way on the workers
   std::size_t allowed_ = 1;               // the most tasks under way
   std::size_t idle_ = 0;                  // workers waiting for a task
+  std::size_t starting_ = 0;              // workers started and not yet running
   bool holding_ = false;                  // no worker starts a task
   bool stopping_ = false;
   bool waitingForFront_ = false;  // the giving thread waits for the front task

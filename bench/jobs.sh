@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Times FernwickTreeSyncer --jobs=N on a slow disk (fts_slow_fs, a FUSE file
-# system that waits before every call) and on the local disk, to choose the
-# default of --jobs. See bench/README.md.
+# Times FernwickTreeSyncer --jobs=N and --jobs=auto on a slow disk
+# (fts_slow_fs, a FUSE file system that waits before every call) and on the
+# local disk, beside cp -a for first copies. See bench/README.md.
 set -euo pipefail
 export LC_ALL=C
 
@@ -9,7 +9,8 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 preset=10k
 rounds=3
 delay_ms=2
-jobs_list=1,2,4,8,16
+jobs_list=1,4,8,16,auto
+disks=slow,local
 seed=1
 build_dir=$repo/build-rel
 work=${TMPDIR:-/tmp}/fts-jobs
@@ -24,7 +25,9 @@ usage: bench/jobs.sh [options]
   --preset NAME     tree of bench/fts_treegen: tiny, 10k, 100k or 1m (default: $preset)
   --rounds N        timed rounds (default: $rounds)
   --delay-ms D      wait of the slow disk before every call (default: $delay_ms)
-  --jobs LIST       comma-separated --jobs values (default: $jobs_list)
+  --jobs LIST       comma-separated --jobs values; cp times cp -a for first copies
+                    (default: $jobs_list)
+  --disks LIST      slow, local or both (default: $disks)
   --seed N          seed of the generated trees (default: $seed)
   --build-dir DIR   Release build to use or make (default: build-rel)
   --work DIR        where the trees go (default: \$TMPDIR/fts-jobs or /tmp/fts-jobs)
@@ -40,6 +43,7 @@ while (($#)); do
     --rounds) rounds=$2; shift 2 ;;
     --delay-ms) delay_ms=$2; shift 2 ;;
     --jobs) jobs_list=$2; shift 2 ;;
+    --disks) disks=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
     --build-dir) build_dir=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
@@ -169,16 +173,23 @@ run() {
   [[ $disk == local ]] || sleep 1.5
   t0=$EPOCHREALTIME
   # In the background, so that a signal to the script stops it at once.
-  "$binary" "--jobs=$jobs" "$from" "$dst" >"$log" 2>&1 &
+  if [[ $jobs == cp ]]; then
+    rmdir "$dst" && cp -a "$from" "$dst" >"$log" 2>&1 && echo "Normal End" >>"$log" &
+  else
+    "$binary" "--jobs=$jobs" --stats "$from" "$dst" >"$log" 2>&1 &
+  fi
   tool_pid=$!
   wait "$tool_pid" || status=$?
   tool_pid=
   t1=$EPOCHREALTIME
-  local secs load
+  local secs load workers
   secs=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
   load=$(cut -d' ' -f1 /proc/loadavg)
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$disk" "$scenario" "$jobs" "$round" "$secs" "$load" >>"$results"
-  say "  $disk $scenario --jobs=$jobs round $round: ${secs}s (load $load)"
+  # The counts the steps ran on: deletions, removals, folders made, copies.
+  workers=$(sed -n 's/.*Workers *: Delete File \([0-9]*\), Remove Directory \([0-9]*\), Make Directory \([0-9]*\), Copy File \([0-9]*\).*/\1\/\2\/\3\/\4/p' "$log")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$disk" "$scenario" "$jobs" "$round" "$secs" "$load" \
+    "${workers:--}" >>"$results"
+  say "  $disk $scenario --jobs=$jobs round $round: ${secs}s (load $load, workers ${workers:--})"
   local what="$disk, $scenario, --jobs=$jobs, round $round"
   ((status == 0)) || failures+=("$what: exit status $status (log: $log)")
   grep -q "Normal End" "$log" || failures+=("$what: no normal end in $log")
@@ -195,10 +206,16 @@ for round in $(seq 1 "$rounds"); do
     name=r$round-j$jobs
     # The first copy into an empty folder, then the 1 % changed tree into it.
     mkdir "$mnt/$name" "$local_dir/$name"
-    run slow first "$jobs" "$round" "$src" "$mnt/$name" "$backing/$name" "$expected_first"
-    run slow changed "$jobs" "$round" "$srcx" "$mnt/$name" "$backing/$name" "$expected_changed"
-    run local first "$jobs" "$round" "$src" "$local_dir/$name" "$local_dir/$name" "$expected_first"
-    run local changed "$jobs" "$round" "$srcx" "$local_dir/$name" "$local_dir/$name" "$expected_changed"
+    if [[ ,$disks, == *,slow,* ]]; then
+      run slow first "$jobs" "$round" "$src" "$mnt/$name" "$backing/$name" "$expected_first"
+      [[ $jobs == cp ]] ||
+        run slow changed "$jobs" "$round" "$srcx" "$mnt/$name" "$backing/$name" "$expected_changed"
+    fi
+    if [[ ,$disks, == *,local,* ]]; then
+      run local first "$jobs" "$round" "$src" "$local_dir/$name" "$local_dir/$name" "$expected_first"
+      [[ $jobs == cp ]] ||
+        run local changed "$jobs" "$round" "$srcx" "$local_dir/$name" "$local_dir/$name" "$expected_changed"
+    fi
   done
 done
 load_end=$(cut -d' ' -f1-3 /proc/loadavg)
@@ -209,9 +226,14 @@ cell() {
   awk -F'\t' -v d="$1" -v s="$2" -v j="$3" '$1 == d && $2 == s && $3 == j { print $5 }' "$results" |
     sort -g | awk '{ v[NR] = $1 } END {
       m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-      printf "%.2f (%.2f–%.2f)", m, v[1], v[NR] }'
+      if (NR) printf "%.2f (%.2f–%.2f)", m, v[1], v[NR]; else printf "–" }'
 }
-log_of() { echo "$run_dir/logs/slow-$1-j${jobs_values[0]}-r1.log"; }
+# The worker counts (deletions/removals/folders made/copies) of each run.
+counts() {
+  awk -F'\t' -v d="$1" -v s="$2" -v j="$3" '$1 == d && $2 == s && $3 == j { print $7 }' "$results" |
+    paste -sd' '
+}
+log_of() { ls "$run_dir"/logs/*-"$1"-j"${jobs_values[0]}"-r1.log | head -1; }
 actions() {
   printf '%s copies, %s deletions, %s folders made, %s removed' \
     "$(grep -c 'Copy File *:' "$1" || true)" "$(grep -c 'Delete File *:' "$1" || true)" \
@@ -232,6 +254,16 @@ report() {
   for jobs in "${jobs_values[@]}"; do
     echo "| $jobs | $(cell slow first "$jobs") | $(cell slow changed "$jobs") |" \
       "$(cell local first "$jobs") | $(cell local changed "$jobs") |"
+  done
+  echo
+  echo "Workers each run's steps ran on (deletions/folders removed/folders made/copies):"
+  echo
+  echo "| --jobs | slow: first copy | slow: 1 % changed | local: first copy | local: 1 % changed |"
+  echo "| ---: | --- | --- | --- | --- |"
+  for jobs in "${jobs_values[@]}"; do
+    [[ $jobs != cp ]] || continue
+    echo "| $jobs | $(counts slow first "$jobs") | $(counts slow changed "$jobs") |" \
+      "$(counts local first "$jobs") | $(counts local changed "$jobs") |"
   done
   echo
   if ((${#failures[@]})); then

@@ -10,6 +10,9 @@ namespace {
 // Moving this many bytes weighs as much as one more action: about what a
 // local disk copies while it makes a file.
 constexpr double kBytesPerAction = 256.0 * 1024;
+// Actions given and not started that wake an idle worker while others are
+// under way.
+constexpr std::size_t kPileUp = 4;
 // Lanes a worker looks through for a folder no other worker acts in.
 constexpr std::size_t kLanesLookedAt = 64;
 
@@ -69,16 +72,21 @@ void ActionPipeline::Submit(std::string line, std::function<Status()> action, On
     if (lanes_.empty() || lanes_.back().folder != folder) lanes_.push_back({folder, {}});
     lanes_.back().tasks.push_back(number);
     ++unstarted_;
-    wake = idle_ > 0 && CanStart();
-  }
-  if (wake) workToDo_.notify_one();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
+    // A worker that finishes takes the next action without sleeping: an
+    // idle one is woken only when none is under way or actions pile up,
+    // which spares a wake-up per action where the actions come no faster
+    // than the workers carry them out.
+    wake = idle_ > 0 && CanStart() && (running_ == 0 || unstarted_ >= kPileUp);
     StartWorkersAsNeeded();
   }
-  LogDone(false);
-  while (tasks_.size() >= window_)
-    LogDone(true);
+  if (wake) workToDo_.notify_one();
+  LogDone();
+  while (tasks_.size() >= window_) {
+    // A quarter of the window done, then the front: one wake-up logs many.
+    WaitUntilDone(firstNumber_ + window_ / 4);
+    WaitUntilDone(firstNumber_);
+    LogDone();
+  }
 }
 
 bool ActionPipeline::StartWorkersAsNeeded() {
@@ -95,8 +103,19 @@ bool ActionPipeline::StartWorkersAsNeeded() {
 }
 
 void ActionPipeline::Drain() {
-  while (!tasks_.empty())
-    LogDone(true);
+  while (!tasks_.empty()) {
+    WaitUntilDone(firstNumber_ + std::min(tasks_.size(), window_ / 4) - 1);
+    WaitUntilDone(firstNumber_);
+    LogDone();
+  }
+}
+
+void ActionPipeline::WaitUntilDone(std::uint64_t number) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (number < firstNumber_ || number - firstNumber_ >= tasks_.size()) return;
+  waitingFor_ = number;
+  taskDone_.wait(lock, [&] { return At(number).done; });
+  waitingFor_.reset();
 }
 
 int ActionPipeline::EndStep() {
@@ -178,26 +197,23 @@ void ActionPipeline::Finish(Task& task, std::uint64_t number) {
     starved_ = false;
   }
   // The giving thread is woken only for what it waits for.
-  if ((waitingForFront_ && number == firstNumber_) || (waitingForIdle_ && running_ == 0)) {
+  if (waitingFor_ == number || (waitingForIdle_ && running_ == 0)) {
     taskDone_.notify_one();
   }
 }
 
-void ActionPipeline::LogDone(bool wait) {
-  for (;;) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (wait && !tasks_.empty()) {
-      waitingForFront_ = true;
-      taskDone_.wait(lock, [&] { return tasks_.front().done; });
-      waitingForFront_ = false;
+void ActionPipeline::LogDone() {
+  done_.clear();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    while (!tasks_.empty() && tasks_.front().done) {
+      done_.push_back(std::move(tasks_.front()));
+      tasks_.pop_front();
+      ++firstNumber_;
     }
-    wait = false;
-    if (tasks_.empty() || !tasks_.front().done) return;
-    Task task = std::move(tasks_.front());
-    tasks_.pop_front();
-    ++firstNumber_;
-    if (stepWorkers_ == 0) stepWorkers_ = static_cast<int>(allowed_);
-    lock.unlock();
+    if (!done_.empty() && stepWorkers_ == 0) stepWorkers_ = static_cast<int>(allowed_);
+  }
+  for (Task& task : done_) {
     if (task.error) std::rethrow_exception(task.error);
     if (!task.status && task.status.IsNoSpace()) RunAlone(task);
     Log(task);

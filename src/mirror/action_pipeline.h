@@ -98,9 +98,10 @@ class ActionPipeline {
   // Starts one more worker where one is needed and allowed; with the
   // mutex held. True when it started one.
   bool StartWorkersAsNeeded();
-  // Logs the done tasks at the front; with `wait`, first waits for the one
-  // at the front.
-  void LogDone(bool wait);
+  // Logs the done tasks at the front.
+  void LogDone();
+  // Waits until the task `number` is done, if it is still to be logged.
+  void WaitUntilDone(std::uint64_t number);
   void Log(Task& task);
   // Runs the task's action again once no other action is under way, and
   // holds the workers back meanwhile.
@@ -124,11 +125,12 @@ class ActionPipeline {
   std::size_t starting_ = 0;              // workers started and not yet running
   bool holding_ = false;                  // no worker starts a task
   bool stopping_ = false;
-  bool waitingForFront_ = false;  // the giving thread waits for the front task
-  bool waitingForIdle_ = false;   // ... for no task to be under way
+  std::optional<std::uint64_t> waitingFor_;  // the task the giving thread waits for
+  bool waitingForIdle_ = false;              // ... or that no task be under way
   std::optional<WorkerTuner> tuner_;
   bool starved_ = false;  // a worker found nothing to start since the last finish
   int stepWorkers_ = 0;
+  std::vector<Task> done_;  // the tasks being logged, on the giving thread
   std::vector<std::thread> workers_;
 };
 

@@ -48,12 +48,24 @@ class PosixKeptFolders {
   };
 
   Kept& Mine() {
-    // Elements stay where they are as others are added; each thread uses
-    // only its own.
+    // The thread's own entry, found without the lock once it has one; an id
+    // of each set, never reused, tells whose the remembered entry is.
+    thread_local std::uint64_t lastSet = 0;
+    thread_local Kept* last = nullptr;
+    if (lastSet == id_) return *last;
     std::lock_guard<std::mutex> lock(mutex_);
-    return kept_[std::this_thread::get_id()];
+    // Elements stay where they are as others are added.
+    last = &kept_[std::this_thread::get_id()];
+    lastSet = id_;
+    return *last;
   }
 
+  static std::uint64_t NextId() {
+    static std::atomic<std::uint64_t> next{1};
+    return next++;
+  }
+
+  const std::uint64_t id_ = NextId();
   std::mutex mutex_;
   std::unordered_map<std::thread::id, Kept> kept_;
   std::atomic<std::uint64_t> generation_{0};

@@ -88,7 +88,7 @@ expect 'FernwickTreeSyncer --compare=' 'attributes content size time [nospace]'
 expect 'FernwickTreeSyncer --preserve=owner,' \
   'owner,acls owner,hardlinks owner,xattrs [nospace]'
 expect 'FernwickTreeSyncer --preserve=acls,owner,x' 'acls,owner,xattrs [nospace]'
-expect 'FernwickTreeSyncer --jobs=' ''
+expect 'FernwickTreeSyncer --jobs=' 'auto'
 expect 'FernwickTreeSyncer --rescan=' ''
 expect 'FernwickTreeSyncer --backup-dir=' 'alpha beta'
 expect 'FernwickTreeSyncer --exclude-from=f' 'file.txt'

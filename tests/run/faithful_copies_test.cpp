@@ -308,6 +308,28 @@ TEST_F(FaithfulCopiesTest, HardLinkGroupsShareOneFileInTheDestination) {
   EXPECT_EQ(StatOf(dst_ + "/c").st_ino, StatOf(dst_ + "/a").st_ino);
 }
 
+// Workers prefer folders no other worker acts in; a name that waits for
+// its group's first copy still never starts before that copy.
+TEST_F(FaithfulCopiesTest, HardLinksAcrossFoldersWhateverTheWorkers) {
+  MakeDirs(src_ + "/a");
+  MakeDirs(src_ + "/b");
+  for (int i = 0; i < 60; ++i) {
+    const std::string name = "/" + std::to_string(i);
+    File("a" + name, std::string(i * 1000, 'x'));
+    ASSERT_EQ(link((src_ + "/a" + name).c_str(), (src_ + "/b" + name).c_str()), 0);
+  }
+  for (const char* jobs : {"--jobs=2", "--jobs=auto", "--jobs=16"}) {
+    std::filesystem::remove_all(dst_);
+    MakeDirs(dst_);
+    EXPECT_EQ(Run({"--preserve=hardlinks", jobs}).exitCode, 0) << jobs;
+    for (int i = 0; i < 60; ++i) {
+      const std::string name = "/" + std::to_string(i);
+      ASSERT_EQ(StatOf(dst_ + "/a" + name).st_ino, StatOf(dst_ + "/b" + name).st_ino)
+          << jobs << name;
+    }
+  }
+}
+
 TEST_F(FaithfulCopiesTest, OwnersAndExtendedAttributesAreCarriedAndCompared) {
   File("a.txt", "a");
   MakeDirs(src_ + "/d");

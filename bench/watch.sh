@@ -37,9 +37,9 @@ usage: bench/watch.sh [options]
   --idle-seconds S     how long the CPU time is taken without changes (default: $idle_seconds)
   --burst N            file changes of the burst, 0 for none (default: $burst)
   --full-runs N        one-shot no-change runs timed for comparison (default: $full_runs)
-  --watcher W          inotify (FTS_WATCH_WITH_INOTIFY=1: a watch per folder) or default
-                       (what the program chooses: as root, one fanotify mark on the
-                       source's file system where it can) (default: $watcher)
+  --watcher W          inotify (a watch per folder), fanotify (as root, one mark on the
+                       source's file system) or default (what the program chooses:
+                       inotify where the watch limit allows) (default: $watcher)
   --build-dir DIR      Release build to use, made when missing (default: build-rel)
   --binary PATH        FernwickTreeSyncer to measure (default: BUILD-DIR/FernwickTreeSyncer)
   --treegen PATH       tree generator (default: BUILD-DIR/bench/fts_treegen)
@@ -80,7 +80,8 @@ for n in edits idle_seconds burst full_runs seed; do
 done
 [[ $delay =~ ^[0-9]+(\.[0-9]{1,3})?$ ]] || { echo "watch.sh: --delay wants seconds, such as 2 or 0.5" >&2; exit 2; }
 ((full_runs >= 1)) || { echo "watch.sh: --full-runs wants at least 1" >&2; exit 2; }
-[[ $watcher == inotify || $watcher == default ]] || { echo "watch.sh: --watcher wants inotify or default" >&2; exit 2; }
+[[ $watcher == inotify || $watcher == fanotify || $watcher == default ]] ||
+  { echo "watch.sh: --watcher wants inotify, fanotify or default" >&2; exit 2; }
 
 say() { printf '[%(%H:%M:%S)T] %s\n' -1 "$*" >&2; }
 trap 'say "watch.sh: stopped by a failed command at line $LINENO"' ERR
@@ -295,7 +296,7 @@ find "$src" "$dst" >/dev/null
 sync
 say "starting the watch: --watch --watch-delay=$delay ($watcher)"
 watch_env=()
-[[ $watcher == default ]] || watch_env=(FTS_WATCH_WITH_INOTIFY=1)
+[[ $watcher == default ]] || watch_env=(FTS_WATCH_WITH=$watcher)
 watch_t0=$(now)
 env "${watch_env[@]}" "$binary" --watch --watch-delay="$delay" --stats "$src" "$dst" >"$log" 2>"$err" &
 watch_pid=$!

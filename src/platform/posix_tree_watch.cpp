@@ -31,6 +31,7 @@ class InotifyTreeWatch : public TreeWatch {
   InotifyTreeWatch(Fd fd, std::string root) : fd_(std::move(fd)), root_(std::move(root)) {}
 
   void WatchStart() { WatchFolders("", startLosses_); }
+  bool WatchesWholeTree() const { return startLosses_.lost.empty(); }
 
   // Watches `relPath` and every folder below it; what cannot be watched is
   // told in `changes`.
@@ -75,19 +76,20 @@ class InotifyTreeWatch : public TreeWatch {
         poll(&ready, 1, static_cast<int>(std::max<std::int64_t>(timeout.count(), 0)));
     if (waited < 0 && errno != EINTR) return SystemError("watch", root_);
     if (waited <= 0) return Status::Ok();
+    // One read a wait: watching the folders a burst makes takes time, and
+    // the caller's next wait comes back at once while more is queued.
     alignas(inotify_event) char buffer[64 << 10];
-    for (;;) {
-      const ssize_t length = read(fd_.Get(), buffer, sizeof buffer);
-      if (length < 0) {
-        if (errno == EAGAIN || errno == EINTR) return Status::Ok();
-        return SystemError("watch", root_);
-      }
-      for (ssize_t at = 0; at < length;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-        Take(*event, changes);
-        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-      }
+    const ssize_t length = read(fd_.Get(), buffer, sizeof buffer);
+    if (length < 0) {
+      if (errno == EAGAIN || errno == EINTR) return Status::Ok();
+      return SystemError("watch", root_);
     }
+    for (ssize_t at = 0; at < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      Take(*event, changes);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    return Status::Ok();
   }
 
  private:
@@ -163,11 +165,12 @@ class InotifyTreeWatch : public TreeWatch {
 
 }  // namespace
 
-Result<std::unique_ptr<TreeWatch>> WatchTreeWithInotify(const std::string& root) {
+Result<std::unique_ptr<TreeWatch>> WatchTreeWithInotify(const std::string& root, bool* whole) {
   Fd fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
   if (!fd.Valid()) return SystemError("watch", root);
   auto watch = std::make_unique<InotifyTreeWatch>(std::move(fd), root);
   watch->WatchStart();
+  if (whole != nullptr) *whole = watch->WatchesWholeTree();
   return std::unique_ptr<TreeWatch>(std::move(watch));
 }
 

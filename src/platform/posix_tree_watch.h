@@ -9,6 +9,9 @@
 namespace fts {
 
 // Watches every folder below `root` (ending in '/'), links not followed.
-Result<std::unique_ptr<TreeWatch>> WatchTreeWithInotify(const std::string& root);
+// `whole`, where given, tells whether every folder could be watched; the
+// first wait tells what could not.
+Result<std::unique_ptr<TreeWatch>> WatchTreeWithInotify(const std::string& root,
+                                                        bool* whole = nullptr);
 
 }  // namespace fts

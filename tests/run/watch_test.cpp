@@ -106,6 +106,23 @@ TEST_F(WatchTest, EachKindOfChangeReachesTheDestinationInAPassOfItsOwn) {
   EXPECT_EQ(ListTree(bin_), (std::vector<std::string>{"FernwickTreeSyncer"}));
 }
 
+// As root, a tree with more folders than the watches allowed is watched
+// with one mark on its file system; its changes come as inotify's do.
+TEST_F(WatchTest, TheWholeFileSystemMarkServesAsInotifyDoes) {
+  if (geteuid() != 0) GTEST_SKIP() << "a mark on a whole file system needs root";
+  setenv("FTS_WATCH_WITH", "fanotify", 1);
+  test::ChildProcess& watch = StartWatch();
+  unsetenv("FTS_WATCH_WITH");
+  WriteFile(src_ + "/docs/a.txt", "edited");
+  ASSERT_TRUE(WaitForPasses(watch, 2)) << watch.Output();
+  MakeDirs(src_ + "/new/deeper");
+  WriteFile(src_ + "/new/deeper/n.txt", "n");
+  ASSERT_TRUE(WaitForPasses(watch, 3)) << watch.Output();
+  EXPECT_TRUE(SameTrees());
+  watch.Signal(SIGTERM);
+  EXPECT_EQ(watch.Finish().exitCode, 143);
+}
+
 // A burst larger than the queue of notifications: the queue overflows, it
 // is said once, and a pass over the whole trees brings them into line.
 TEST_F(WatchTest, ABurstThatOverflowsTheQueueEndsInAWholePass) {
@@ -113,12 +130,11 @@ TEST_F(WatchTest, ABurstThatOverflowsTheQueueEndsInAWholePass) {
   std::string saved;
   std::getline(std::ifstream(limit), saved);
   if (geteuid() != 0 || saved.empty()) GTEST_SKIP() << "lowering the queue of changes needs root";
-  // The limit is taken when the watch begins: low for this one only. As
-  // root the program marks the whole file system instead, unless told not to.
+  // The limit is taken when the watch begins: low for this one only.
   std::ofstream(limit) << "64";
-  setenv("FTS_WATCH_WITH_INOTIFY", "1", 1);
+  setenv("FTS_WATCH_WITH", "inotify", 1);
   test::ChildProcess& watch = StartWatch();
-  unsetenv("FTS_WATCH_WITH_INOTIFY");
+  unsetenv("FTS_WATCH_WITH");
   std::ofstream(limit) << saved;
   // Held while the burst comes, so that no read makes room in the queue.
   watch.Signal(SIGSTOP);

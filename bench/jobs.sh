@@ -113,7 +113,10 @@ expected_first=$(fingerprint "$src")
 expected_changed=$(fingerprint "$srcx")
 
 tree_kib=$(du -sk "$src" | cut -f1)
-need_kib=$((tree_kib * 2 * rounds * ${#jobs_values[@]}))
+# One destination per round, value and disk: the 1 % changed tree goes into
+# the first copy's.
+disk_count=$(tr ',' '\n' <<<"$disks" | grep -c .)
+need_kib=$((tree_kib * disk_count * rounds * ${#jobs_values[@]}))
 free_kib=$(df -k --output=avail "$work" | tail -1)
 if ((need_kib > free_kib)); then
   echo "jobs.sh: needs about $((need_kib / 1024)) MiB in $work, $((free_kib / 1024)) MiB are free" >&2
@@ -240,7 +243,7 @@ actions() {
     "$(grep -c 'Make Directory *:' "$1" || true)" "$(grep -c 'Remove Directory *:' "$1" || true)"
 }
 report() {
-  echo "### --jobs on a slow disk: preset $preset, ${delay_ms} ms per call, $rounds rounds"
+  echo "### --jobs: preset $preset, disks $disks (slow: ${delay_ms} ms per call), $rounds rounds"
   echo
   echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC'); commit $(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)"
   echo "- machine: $(nproc) cores, kernel $(uname -r), $(findmnt -no FSTYPE -T "$work") at $work"

@@ -263,6 +263,9 @@ TEST_F(ParseCommandLineTest, SwitchesComeBeforeTheTwoFolders) {
     EXPECT_FALSE(Parse(arguments)) << ::testing::PrintToString(arguments);
     EXPECT_TRUE(reason.empty());
   }
+  // auto is the default's name: each step finds its count.
+  ASSERT_TRUE(Parse({"--jobs=auto", src, dst})) << reason;
+  EXPECT_EQ(parsed.jobs, 0);
 }
 
 TEST_F(ParseCommandLineTest, BadValuesAreABadCommandLineWithAReason) {
@@ -273,7 +276,8 @@ TEST_F(ParseCommandLineTest, BadValuesAreABadCommandLineWithAReason) {
         Args{"--exclude-from=" + (dir / "bad-list.txt")}, Args{"--backup-dir=" + (dir / "none")},
         Args{"--backup-dir=" + (src + "/inner")}, Args{"--backup-dir=" + dst},
         Args{"--backup-dir=" + dir.Path()}, Args{"--backup-dir=" + (dir / "link/inner")},
-        Args{"--jobs=0"}, Args{"--jobs=x"}, Args{"--jobs=65"}, Args{"--report=" + dst}}) {
+        Args{"--jobs=0"}, Args{"--jobs=x"}, Args{"--jobs=65"}, Args{"--jobs=AUTO"},
+        Args{"--report=" + dst}}) {
     Args arguments = switches;
     arguments.push_back(src);
     arguments.push_back(dst);

@@ -10,9 +10,6 @@ namespace {
 // Moving this many bytes weighs as much as one more action: about what a
 // local disk copies while it makes a file.
 constexpr double kBytesPerAction = 256.0 * 1024;
-// Actions given and not started that wake an idle worker while others are
-// under way.
-constexpr std::size_t kPileUp = 4;
 // Lanes a worker looks through for a folder no other worker acts in.
 constexpr std::size_t kLanesLookedAt = 64;
 
@@ -72,11 +69,9 @@ void ActionPipeline::Submit(std::string line, std::function<Status()> action, On
     if (lanes_.empty() || lanes_.back().folder != folder) lanes_.push_back({folder, {}});
     lanes_.back().tasks.push_back(number);
     ++unstarted_;
-    // A worker that finishes takes the next action without sleeping: an
-    // idle one is woken only when none is under way or actions pile up,
-    // which spares a wake-up per action where the actions come no faster
-    // than the workers carry them out.
-    wake = idle_ > 0 && CanStart() && (running_ == 0 || unstarted_ >= kPileUp);
+    // Not only when actions pile up: two long copies given one after the
+    // other must not wait for each other.
+    wake = idle_ > 0 && CanStart();
     StartWorkersAsNeeded();
   }
   if (wake) workToDo_.notify_one();

@@ -715,7 +715,7 @@ ComparisonOutcome RunComparison(fts::Platform& platform, fts::ConsoleLog& log,
                                              {unlistedSourceFolders, foldersHoldingExcluded});
 
   clock.Start(Phase::kActions);
-  const fts::MirrorPlan plan{toRoots, true, 1, {}, {}, nullptr};
+  const fts::MirrorPlan plan{toRoots, true, fts::WorkerCount{1, false}, {}, {}, nullptr};
   outcome.done = fts::RunMirrorActions(platform, log, inventories, plan);
   clock.Stop();
   return outcome;

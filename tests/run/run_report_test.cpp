@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <regex>
 
 #include "run/run_driver.h"
 #include "support/fault_platform.h"
@@ -81,10 +81,13 @@ TEST_F(RunReportTest, TheFiguresAgreeWithTheLog) {
   const auto stats = Stats(platform_.out);
   EXPECT_EQ(stats.size(), 17u);
   // Each step with actions ran on the workers it settled on, at least one.
-  EXPECT_TRUE(std::regex_match(stats.at("Workers"),
-                               std::regex("Delete File [1-9][0-9]*, Remove Directory [1-9][0-9]*, "
-                                          "Make Directory [1-9][0-9]*, Copy File [1-9][0-9]*")))
-      << stats.at("Workers");
+  const std::string& workers = stats.at("Workers");
+  for (const std::string step :
+       {"Delete File ", ", Remove Directory ", ", Make Directory ", ", Copy File "}) {
+    const auto at = workers.find(step);
+    ASSERT_NE(at, std::string::npos) << workers;
+    EXPECT_GE(std::atoi(workers.c_str() + at + step.size()), 1) << workers;
+  }
   EXPECT_EQ(stats.at("Source Files"), "4");
   EXPECT_EQ(stats.at("Source Folders"), "2");
   EXPECT_EQ(stats.at("Destination Files"), "3");
